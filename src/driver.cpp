@@ -1,0 +1,187 @@
+#include "driver.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "order.h"
+#include "selection/selection.h"
+
+namespace maxmedian {
+namespace {
+
+constexpr std::string_view kInputName = "<stdin>";
+constexpr std::string_view kOutputName = "<stdout>";
+
+// Everything a run keeps from case to case.
+struct CaseState {
+  Tables tables;
+  std::vector<Record> scratch;  // working storage for ordering the records
+};
+
+// Answers one case whose records stand at a[1..C].
+int32_t AnswerCase(const CaseHeader& header, CaseState& state) {
+  const int64_t h = HalfSize(header.N);
+  // Too few records (or a negative h) leaves no choice to make: skip the work, not the answer.
+  if (h < 0 || 2 * h + 1 > header.C) return -1;
+  OrderRecords(std::span<Record>(state.tables.a).subspan(1), state.scratch);
+  SweepForward(header, state.tables);
+  SweepBackward(header, state.tables);
+  return ScanMiddle(header, state.tables);
+}
+
+// The token as a C-like string literal: quotes and backslashes escaped, bytes outside printable
+// ASCII as \xHH, so that a message stays one clean line whatever the input held.
+std::string Quote(std::string_view bytes, bool truncated) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (const char ch : bytes) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (byte >= 0x20 && byte < 0x7f) {
+      out += ch;
+    } else {
+      out += "\\x";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xf];
+    }
+  }
+  out += truncated ? "\"..." : "\"";
+  return out;
+}
+
+std::string Where(IntReader& reader) {
+  const Location at = reader.TokenLocation();
+  return std::string(kInputName) + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) +
+         ": ";
+}
+
+std::string SystemError(std::string_view name, std::string_view action, int error) {
+  return std::string(name) + ": " + std::string(action) + " error: " + strerror(error);
+}
+
+// One run over one input: the reader, the writer and what the cases share.
+class Run {
+ public:
+  Run(ByteSource& input, ByteSink& output)
+      : writer_(output), reader_(input, [this] { return writer_.Flush(); }) {}
+
+  RunResult Go() {
+    for (int64_t number = 1;; ++number) {
+      CaseHeader header;
+      const int header_status = ReadHeader(number, header);
+      if (header_status == kHeaderEnd) return Finish({kExitOk, ""});
+      if (header_status == kHeaderFailed) return Finish(failure_);
+      if (!ReadRecords(number, header)) return Finish(failure_);
+      writer_.Append(AnswerCase(header, state_));
+    }
+  }
+
+ private:
+  static constexpr int kHeaderRead = 0, kHeaderEnd = 1, kHeaderFailed = 2;
+
+  // Reads N, C and F. A clean end of input before N ends the run.
+  int ReadHeader(int64_t number, CaseHeader& header) {
+    static constexpr const char* kField[] = {"the choice size N", "the record count C",
+                                             "the budget F"};
+    int32_t* const field[] = {&header.N, &header.C, &header.F};
+    for (int i = 0; i < 3; ++i) {
+      const ReadStatus status = reader_.Next(field[i]);
+      if (status == ReadStatus::kValue) {
+        // Checked at once, while the reader can still locate the count.
+        if (i == 1 && header.C < 0) {
+          Fail(Where(reader_) + "expected a record count C of 0 or more for case " +
+               std::to_string(number) + ", found " + std::to_string(header.C));
+          return kHeaderFailed;
+        }
+        continue;
+      }
+      if (status == ReadStatus::kEnd) {
+        if (i == 0) return kHeaderEnd;
+        Fail(Where(reader_) + "input ends inside the header of case " + std::to_string(number) +
+             ": found " + std::to_string(i) + " of its 3 numbers (N C F)");
+      } else {
+        FailToken(status, std::string(kField[i]) + " of case " + std::to_string(number));
+      }
+      return kHeaderFailed;
+    }
+    return kHeaderRead;
+  }
+
+  // Reads the C records of a case into a[1..C]. The table grows with the records that arrive,
+  // not with the count the header claims.
+  bool ReadRecords(int64_t number, const CaseHeader& header) {
+    std::vector<Record>& a = state_.tables.a;
+    a.resize(1);
+    a[0] = Record{0, 0};
+    for (int64_t i = 1; i <= header.C; ++i) {
+      Record record;
+      ReadStatus status = reader_.Next(&record.first);
+      const bool have_value = status == ReadStatus::kValue;
+      if (have_value) status = reader_.Next(&record.second);
+      if (status != ReadStatus::kValue) {
+        if (status == ReadStatus::kEnd) {
+          Fail(Where(reader_) + "input ends inside case " + std::to_string(number) + ": found " +
+               std::to_string(i - 1) + " of its " + std::to_string(header.C) + " records" +
+               (have_value ? " and the value of the next" : ""));
+        } else {
+          FailToken(status, std::string(have_value ? "the cost" : "the value") + " of record " +
+                                std::to_string(i) + " of case " + std::to_string(number));
+        }
+        return false;
+      }
+      a.push_back(record);
+    }
+    return true;
+  }
+
+  // Records why a token could not be read as `what`.
+  void FailToken(ReadStatus status, const std::string& what) {
+    switch (status) {
+      case ReadStatus::kNotInteger:
+        Fail(Where(reader_) + "expected an integer for " + what + ", found " +
+             Quote(reader_.TokenPrefix(), reader_.TokenTruncated()));
+        break;
+      case ReadStatus::kOutOfRange:
+        Fail(Where(reader_) + "expected an integer from -2147483648 to 2147483647 for " + what +
+             ", found " + Quote(reader_.TokenPrefix(), reader_.TokenTruncated()));
+        break;
+      case ReadStatus::kReadFailed:
+        failure_ = {kExitIoError, SystemError(kInputName, "read", reader_.read_error())};
+        break;
+      case ReadStatus::kStopped:  // the writer failed; Finish reports it
+      case ReadStatus::kValue:
+      case ReadStatus::kEnd:
+        failure_ = {kExitIoError, ""};
+        break;
+    }
+  }
+
+  void Fail(std::string message) { failure_ = {kExitBadInput, std::move(message)}; }
+
+  // Writes the answers still buffered. A failed write outranks whatever else went wrong: the
+  // answers are what the caller came for.
+  RunResult Finish(RunResult result) {
+    if (writer_.Flush()) return result;
+    const int error = writer_.write_error();
+    if (error == EPIPE) return {kExitIoError, ""};
+    return {kExitIoError, SystemError(kOutputName, "write", error)};
+  }
+
+  AnswerWriter writer_;
+  IntReader reader_;
+  CaseState state_;
+  RunResult failure_{kExitOk, ""};
+};
+
+}  // namespace
+
+RunResult RunCases(ByteSource& input, ByteSink& output) { return Run(input, output).Go(); }
+
+}  // namespace maxmedian

@@ -1,0 +1,34 @@
+// The case loop: reads cases until the input ends and writes one answer line per case.
+#ifndef MAXMEDIAN_DRIVER_H_
+#define MAXMEDIAN_DRIVER_H_
+
+#include <string>
+
+#include "reader.h"
+#include "writer.h"
+
+namespace maxmedian {
+
+// Exit statuses of the program, as its manual page documents them.
+enum ExitStatus : int {
+  kExitOk = 0,        // every case answered, the input ended cleanly
+  kExitBadInput = 1,  // the input is malformed; the answers before the fault were written
+  kExitIoError = 2,   // reading the input or writing the answers failed
+};
+
+// How a run ended.
+struct RunResult {
+  int status;           // one of ExitStatus
+  std::string message;  // "where: what" for standard error; empty when there is nothing to say
+};
+
+// Reads cases from `input` until it ends, writing each case's answer line to `output`; every
+// answer is written before the reader waits for more input. Stops at the first malformed case or
+// failed read or write, with every answer of the cases before it written first (unless writing
+// is what failed) and a message that locates the fault. A write that fails because the reader of
+// the output has gone (EPIPE) ends the run with kExitIoError and no message.
+RunResult RunCases(ByteSource& input, ByteSink& output);
+
+}  // namespace maxmedian
+
+#endif  // MAXMEDIAN_DRIVER_H_

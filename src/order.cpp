@@ -1,0 +1,75 @@
+#include "order.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace maxmedian {
+namespace {
+
+// Below this many records a comparison sort beats the fixed cost of the radix passes.
+constexpr size_t kRadixThreshold = 256;
+
+// The record as one unsigned number that orders the same way: flipping the sign bits turns
+// signed order into unsigned order, and the value takes the high half so it is compared first.
+inline uint64_t Key(const Record& r) {
+  return (uint64_t{static_cast<uint32_t>(r.first) ^ 0x80000000u} << 32) |
+         (static_cast<uint32_t>(r.second) ^ 0x80000000u);
+}
+
+void InsertionSort(Record* begin, Record* end) {
+  for (Record* i = begin + 1; i < end; ++i) {
+    const Record r = *i;
+    const uint64_t key = Key(r);
+    Record* j = i;
+    for (; j > begin && Key(j[-1]) > key; --j) *j = j[-1];
+    *j = r;
+  }
+}
+
+// Least significant digit first, a byte at a time. A byte that is the same in every key orders
+// nothing, so its pass is skipped: costs and values from narrow ranges need fewer passes.
+void RadixSort(std::span<Record> records, std::vector<Record>& scratch) {
+  const size_t n = records.size();
+  if (scratch.size() < n) scratch.resize(n);
+  std::array<std::array<uint32_t, 256>, 8> count{};
+  for (const Record& r : records) {
+    const uint64_t key = Key(r);
+    for (int b = 0; b < 8; ++b) ++count[b][(key >> (8 * b)) & 0xff];
+  }
+  Record* from = records.data();
+  Record* to = scratch.data();
+  for (int b = 0; b < 8; ++b) {
+    std::array<uint32_t, 256>& bucket = count[b];
+    if (bucket[(Key(from[0]) >> (8 * b)) & 0xff] == n) continue;
+    uint32_t start = 0;
+    for (uint32_t& c : bucket) {
+      const uint32_t size = c;
+      c = start;
+      start += size;
+    }
+    for (size_t i = 0; i < n; ++i) {
+      const Record r = from[i];
+      to[bucket[(Key(r) >> (8 * b)) & 0xff]++] = r;
+    }
+    std::swap(from, to);
+  }
+  if (from != records.data()) std::memcpy(records.data(), from, n * sizeof(Record));
+}
+
+}  // namespace
+
+void OrderRecords(std::span<Record> records, std::vector<Record>& scratch) {
+  if (records.size() < 2) return;
+  if (records.size() < 32) {
+    InsertionSort(records.data(), records.data() + records.size());
+  } else if (records.size() < kRadixThreshold) {
+    std::sort(records.begin(), records.end(),
+              [](const Record& x, const Record& y) { return Key(x) < Key(y); });
+  } else {
+    RadixSort(records, scratch);
+  }
+}
+
+}  // namespace maxmedian

@@ -1,0 +1,133 @@
+#include "reader.h"
+
+#include <errno.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace maxmedian {
+
+ptrdiff_t FdSource::Read(char* buffer, size_t size) {
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer, size);
+    if (n >= 0 || errno != EINTR) return n;
+  }
+}
+
+ptrdiff_t StringSource::Read(char* buffer, size_t size) {
+  const size_t n = std::min({size, chunk_, data_.size()});
+  std::copy_n(data_.data(), n, buffer);
+  data_.remove_prefix(n);
+  return static_cast<ptrdiff_t>(n);
+}
+
+IntReader::IntReader(ByteSource& source, std::function<bool()> before_read, size_t buffer_size)
+    : source_(source),
+      before_read_(std::move(before_read)),
+      buffer_(std::max<size_t>(buffer_size, 1) + 1) {
+  pos_ = end_ = counted_ = buffer_.data();
+  buffer_[0] = '\0';
+}
+
+Location IntReader::Locate(const char* p) {
+  // Callers only move forward through the buffer, so counting can resume where it stopped.
+  int64_t newlines = 0;
+  for (const char* q = counted_; q < p; ++q) newlines += *q == '\n';
+  if (newlines > 0) {
+    const char* last = static_cast<const char*>(memrchr(counted_, '\n', p - counted_));
+    line_ += newlines;
+    line_begin_ = buffer_base_ + (last + 1 - buffer_.data());
+  }
+  counted_ = p;
+  return {line_, buffer_base_ + (p - buffer_.data()) - line_begin_ + 1};
+}
+
+IntReader::Fill IntReader::Refill() {
+  if (at_end_) return Fill::kEnd;
+  Locate(end_);
+  buffer_base_ += end_ - buffer_.data();
+  char* data = buffer_.data();
+  pos_ = end_ = counted_ = data;
+  *data = '\0';
+  if (before_read_ && !before_read_()) return Fill::kStopped;
+  const ptrdiff_t n = source_.Read(data, buffer_.size() - 1);
+  if (n < 0) {
+    read_error_ = errno;
+    return Fill::kFailed;
+  }
+  if (n == 0) {
+    at_end_ = true;
+    return Fill::kEnd;
+  }
+  end_ = data + n;
+  data[n] = '\0';
+  return Fill::kData;
+}
+
+ReadStatus IntReader::NextSlow(int32_t* value) {
+  token_start_ = nullptr;
+  // White space, across as many reads as it takes.
+  for (;;) {
+    while (pos_ < end_ && IsSpace(*pos_)) ++pos_;
+    if (pos_ < end_) break;
+    switch (Refill()) {
+      case Fill::kData:
+        continue;
+      case Fill::kEnd:
+        token_location_ = Locate(pos_);
+        return ReadStatus::kEnd;
+      case Fill::kFailed:
+        token_location_ = Locate(pos_);
+        return ReadStatus::kReadFailed;
+      case Fill::kStopped:
+        return ReadStatus::kStopped;
+    }
+  }
+  token_location_ = Locate(pos_);
+  prefix_.clear();
+  truncated_ = false;
+
+  // The token, byte by byte across reads, in constant memory however long it is.
+  bool negative = false;
+  bool has_digits = false;
+  bool is_integer = true;
+  uint64_t magnitude = 0;  // stops growing once it is past every 32-bit magnitude
+  size_t length = 0;
+  for (;;) {
+    for (; pos_ < end_ && !IsSpace(*pos_); ++pos_, ++length) {
+      const char ch = *pos_;
+      if (length < kPrefixBytes) {
+        prefix_.push_back(ch);
+      } else {
+        truncated_ = true;
+        // The rest of a bad token cannot change the verdict or the message.
+        if (!is_integer) return ReadStatus::kNotInteger;
+      }
+      if (length == 0 && (ch == '-' || ch == '+')) {
+        negative = ch == '-';
+      } else if (IsDigit(ch)) {
+        has_digits = true;
+        if (magnitude <= 0x80000000u) magnitude = magnitude * 10 + static_cast<unsigned>(ch - '0');
+      } else {
+        is_integer = false;
+      }
+    }
+    if (pos_ < end_) break;
+    const Fill fill = Refill();
+    if (fill == Fill::kEnd) break;
+    if (fill == Fill::kFailed) return ReadStatus::kReadFailed;
+    if (fill == Fill::kStopped) return ReadStatus::kStopped;
+  }
+  if (!is_integer || !has_digits) return ReadStatus::kNotInteger;
+  if (magnitude > 0x7fffffffu + uint64_t{negative}) return ReadStatus::kOutOfRange;
+  *value = static_cast<int32_t>(negative ? 0 - magnitude : magnitude);
+  return ReadStatus::kValue;
+}
+
+Location IntReader::TokenLocation() {
+  return token_start_ != nullptr ? Locate(token_start_) : token_location_;
+}
+
+}  // namespace maxmedian

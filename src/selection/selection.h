@@ -1,0 +1,54 @@
+// The selection engine: for records ordered by value, the cheapest h records on either side of
+// every position (two sweeps), and the largest middle value whose cheapest choice fits the budget
+// (the scan). All three work on the tables below, which one case fills and the next reuses.
+#ifndef MAXMEDIAN_SELECTION_SELECTION_H_
+#define MAXMEDIAN_SELECTION_SELECTION_H_
+
+#include <compare>
+#include <cstdint>
+#include <vector>
+
+namespace maxmedian {
+
+// One record of a case: ordered by value, then by cost, both as signed numbers.
+struct Record {
+  int32_t first;   // the value: what an answer reports
+  int32_t second;  // the cost: what a choice sums
+  friend auto operator<=>(const Record&, const Record&) = default;
+};
+
+// The three numbers that open a case.
+struct CaseHeader {
+  int32_t N;  // size of a choice: 2h + 1 records, with h = N / 2 truncated toward zero
+  int32_t C;  // number of records
+  int32_t F;  // budget: the most a choice may cost
+};
+
+// The storage a case works in. It grows on demand and keeps its capacity from case to case, so a
+// run of cases allocates only when a case is larger than every earlier one.
+struct Tables {
+  std::vector<Record> a;   // a: the case's records at positions 1..C; position 0 holds no record
+  std::vector<int64_t> c;  // c[k]: least total cost of h records before position k
+  std::vector<int64_t> d;  // d[k]: least total cost of h records after position k
+  std::vector<int32_t> Q;  // Q: max-heap of the h cheapest costs a sweep has passed
+};
+
+// Returns h, the number of records a choice takes on each side of its middle: N / 2, truncated
+// toward zero, so negative for N below -1.
+inline int64_t HalfSize(int32_t N) { return N / 2; }
+
+// Fills c[h + 1..C] from the records at a[1..C], which must be in order. Grows c to C + 1 entries
+// if it is shorter. When h is negative or greater than C it writes nothing and leaves Q empty.
+void SweepForward(const CaseHeader& header, Tables& tables);
+
+// Fills d[1..C - h] from the records at a[1..C], which must be in order. Grows d to C + 1 entries
+// if it is shorter. When h is negative or greater than C it writes nothing and leaves Q empty.
+void SweepBackward(const CaseHeader& header, Tables& tables);
+
+// Returns the largest value at a position k in h + 1..C - h whose cost plus c[k] plus d[k] is at
+// most F, or -1 when there is none or it is below -1. Reads only entries both sweeps wrote.
+int32_t ScanMiddle(const CaseHeader& header, const Tables& tables);
+
+}  // namespace maxmedian
+
+#endif  // MAXMEDIAN_SELECTION_SELECTION_H_

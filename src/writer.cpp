@@ -1,0 +1,48 @@
+#include "writer.h"
+
+#include <errno.h>
+#include <unistd.h>
+
+namespace maxmedian {
+
+bool FdSink::Write(const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool AnswerWriter::Append(int32_t answer) {
+  if (buffer_.size() - used_ < kMaxLine && !Flush()) return false;
+  char digits[10];
+  int count = 0;
+  // Work on the magnitude as unsigned so that -2147483648 has one too.
+  uint32_t magnitude = answer < 0 ? 0u - static_cast<uint32_t>(answer) : answer;
+  do {
+    digits[count++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  char* out = buffer_.data() + used_;
+  if (answer < 0) *out++ = '-';
+  while (count > 0) *out++ = digits[--count];
+  *out++ = '\n';
+  used_ = static_cast<size_t>(out - buffer_.data());
+  return write_error_ == 0;
+}
+
+bool AnswerWriter::Flush() {
+  if (write_error_ != 0) return false;
+  if (used_ == 0) return true;
+  const bool ok = sink_.Write(buffer_.data(), used_);
+  used_ = 0;
+  if (!ok) write_error_ = errno != 0 ? errno : EIO;
+  return ok;
+}
+
+}  // namespace maxmedian

@@ -1,0 +1,124 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the built maxmedian binary: what only the process shows (exit status,
+standard output against standard error, streaming through pipes, failing reads and writes).
+Usage: cli_test.py BINARY SOURCE_DIR"""
+import os, resource, subprocess, sys, unittest
+
+BINARY, SOURCE_DIR = sys.argv[1], sys.argv[2]
+WORKED = b"3 5 70\n30 25\n50 21\n20 20\n5 18\n35 30\n"
+
+
+def run(stdin_bytes, **kwargs):
+    return subprocess.run([BINARY], input=stdin_bytes, capture_output=True, timeout=60, **kwargs)
+
+
+class WellFormed(unittest.TestCase):
+    def test_worked_case(self):
+        p = run(WORKED)
+        self.assertEqual((p.returncode, p.stdout, p.stderr), (0, b"35\n", b""))
+
+    def test_shipped_example(self):
+        with open(os.path.join(SOURCE_DIR, "examples", "worked.txt"), "rb") as f:
+            p = subprocess.run([BINARY], stdin=f, capture_output=True, timeout=60)
+        self.assertEqual((p.returncode, p.stdout, p.stderr), (0, b"35\n30\n-1\n", b""))
+
+    def test_empty_and_blank_input(self):
+        for data in (b"", b" \n\t\r\n\v\f"):
+            p = run(data)
+            self.assertEqual((p.returncode, p.stdout, p.stderr), (0, b"", b""), data)
+
+    def test_second_case_shorter(self):
+        p = run(WORKED + b"1 2 20\n7 21\n6 20\n")
+        self.assertEqual((p.returncode, p.stdout), (0, b"35\n6\n"))
+
+    def test_all_white_space_signs_and_leading_zeros(self):
+        p = run(b"\v+03\t0005\r\n070\f30 25\n+50 21\n20 0020\n-0 18\n35 30   ")
+        self.assertEqual((p.returncode, p.stdout, p.stderr), (0, b"35\n", b""))
+
+    def test_arguments_are_ignored(self):
+        p = subprocess.run([BINARY, "--help", "x"], input=WORKED, capture_output=True, timeout=60)
+        self.assertEqual((p.returncode, p.stdout), (0, b"35\n"))
+
+
+class BadInput(unittest.TestCase):
+    def check(self, data, stdout, where):
+        p = run(data)
+        self.assertEqual(p.returncode, 1, p.stderr)
+        self.assertEqual(p.stdout, stdout)
+        self.assertTrue(p.stderr.startswith(b"maxmedian: <stdin>:" + where + b": "), p.stderr)
+        self.assertEqual(p.stderr.count(b"\n"), 1, p.stderr)
+
+    def test_answers_before_the_fault_come_first(self):
+        self.check(WORKED + b"1 1 5\n7 x\n", b"35\n", b"8:3")
+
+    def test_cut_short(self):
+        self.check(WORKED + b"3 5", b"35\n", b"7:4")
+        self.check(WORKED + b"3 5 70\n1 2\n3", b"35\n", b"9:2")
+
+    def test_negative_count(self):
+        self.check(b"1 -1 5\n", b"", b"1:3")
+
+    def test_huge_claim_ends_quickly_in_little_memory(self):
+        p = run(b"3 2000000000 5 1 1 2 2 3 3")
+        self.assertEqual(p.returncode, 1)
+        self.assertIn(b"found 3 of its 2000000000 records", p.stderr)
+        if not os.environ.get("MAXMEDIAN_SKIP_MEMORY_CHECK"):
+            peak_kib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+            self.assertLess(peak_kib, 64 * 1024)
+
+
+class Streams(unittest.TestCase):
+    def test_answer_arrives_while_the_pipe_is_open(self):
+        p = subprocess.Popen([BINARY], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+        try:
+            p.stdin.write(WORKED)
+            p.stdin.flush()
+            self.assertEqual(p.stdout.readline(), b"35\n")  # blocks forever if the answer waits
+            p.stdin.write(b"1 1 5 9 5\n")
+            p.stdin.flush()
+            self.assertEqual(p.stdout.readline(), b"9\n")
+            p.stdin.close()
+            self.assertEqual(p.wait(timeout=60), 0)
+        finally:
+            p.kill()
+            p.wait()
+            for f in (p.stdout, p.stderr):
+                f.close()
+
+    def test_full_disk_is_an_error(self):
+        with open("/dev/full", "wb") as full:
+            p = subprocess.run([BINARY], input=WORKED, stdout=full, stderr=subprocess.PIPE,
+                               timeout=60)
+        self.assertEqual(p.returncode, 2)
+        self.assertEqual(p.stderr, b"maxmedian: <stdout>: write error: No space left on device\n")
+
+    def test_directory_as_input_is_an_error(self):
+        fd = os.open(SOURCE_DIR, os.O_RDONLY)
+        try:
+            p = subprocess.run([BINARY], stdin=fd, capture_output=True, timeout=60)
+        finally:
+            os.close(fd)
+        self.assertEqual(p.returncode, 2)
+        self.assertEqual(p.stderr, b"maxmedian: <stdin>: read error: Is a directory\n")
+
+    def test_reader_closing_early_ends_quietly(self):
+        data = b"1 1 5 9 5\n" * 300000
+        p = subprocess.Popen([BINARY], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+        p.stdin.write(b"1 1 5 9 5\n")
+        p.stdin.flush()
+        self.assertEqual(p.stdout.readline(), b"9\n")
+        p.stdout.close()
+        try:
+            p.stdin.write(data)
+            p.stdin.close()
+        except BrokenPipeError:
+            pass
+        self.assertEqual(p.stderr.read(), b"")
+        p.stderr.close()
+        self.assertIn(p.wait(timeout=60), (-13, 2))  # SIGPIPE, or EPIPE where it is ignored
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)

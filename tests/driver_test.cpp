@@ -1,0 +1,245 @@
+#include "driver.h"
+
+#include <errno.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace maxmedian {
+namespace {
+
+using testing::kMax32;
+using testing::kMin32;
+
+RunResult RunOn(std::string_view input, std::string* output, size_t chunk = SIZE_MAX) {
+  StringSource source(input, chunk);
+  StringSink sink;
+  const RunResult result = RunCases(source, sink);
+  *output = sink.text;
+  return result;
+}
+
+// The answer by definition: try every choice of 2h + 1 records, take the middle value of each
+// choice that fits the budget, keep the largest, and never go below -1.
+int32_t Exhaustive(int32_t N, int64_t F, const std::vector<Record>& records) {
+  const int64_t h = N / 2;
+  const int C = static_cast<int>(records.size());
+  int32_t best = -1;
+  if (h < 0 || 2 * h + 1 > C) return best;
+  for (uint32_t mask = 0; mask < (1u << C); ++mask) {
+    if (std::popcount(mask) != 2 * h + 1) continue;
+    std::vector<int32_t> values;
+    int64_t cost = 0;
+    for (int i = 0; i < C; ++i) {
+      if (mask & (1u << i)) {
+        values.push_back(records[i].first);
+        cost += records[i].second;
+      }
+    }
+    if (cost > F) continue;
+    std::nth_element(values.begin(), values.begin() + h, values.end());
+    best = std::max(best, values[h]);
+  }
+  return best;
+}
+
+// Random small cases, written as one input with varied spacing, against the exhaustive answer.
+TEST(Driver, MatchesExhaustiveSearch) {
+  std::mt19937 random(2024);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+  for (int batch = 0; batch < 40; ++batch) {
+    std::string input, want;
+    for (int n = 0; n < 150; ++n) {
+      const int C = pick(0, 9);
+      const int32_t N = pick(-3, 2 * C + 3);
+      std::vector<Record> records(C);
+      auto number = [&]() -> int32_t {
+        switch (pick(0, 3)) {
+          case 0:
+            return pick(-2, 2);
+          case 1:
+            return pick(-50, 50);
+          case 2:
+            return pick(0, 1) ? kMax32 - pick(0, 1) : kMin32 + pick(0, 1);
+          default:
+            return static_cast<int32_t>(random());
+        }
+      };
+      int64_t total = 0;
+      for (Record& r : records) {
+        r = {number(), number()};
+        total += r.second;
+      }
+      // Budgets near the interesting totals, and at the limits.
+      const int64_t F64 =
+          pick(0, 4) == 0 ? (pick(0, 1) ? kMax32 : kMin32)
+                          : std::clamp<int64_t>(total / std::max(C, 1) * pick(0, 3) + pick(-60, 60),
+                                                kMin32, kMax32);
+      const int32_t F = static_cast<int32_t>(F64);
+      const char* gaps[] = {" ", "\n", "\t", "  \r\n", "\v", "\f"};
+      auto gap = [&] { return gaps[pick(0, 5)]; };
+      input += std::to_string(N) + gap() + std::to_string(C) + gap() + std::to_string(F) + gap();
+      for (const Record& r : records) {
+        input += std::to_string(r.first) + gap() + std::to_string(r.second) + gap();
+      }
+      want += std::to_string(Exhaustive(N, F, records)) + "\n";
+    }
+    std::string got;
+    const RunResult result = RunOn(input, &got, batch % 2 ? 5 : SIZE_MAX);
+    ASSERT_EQ(result.status, kExitOk) << result.message;
+    ASSERT_EQ(got, want) << input;
+  }
+}
+
+TEST(Driver, WellFormedStreams) {
+  struct {
+    const char* input;
+    const char* output;
+  } cases[] = {
+      {"", ""},
+      {" \n\t\r\n", ""},
+      {"3 5 70\n30 25\n50 21\n20 20\n5 18\n35 30\n", "35\n"},
+      {"3 5 70 30 25 50 21 20 20 5 18 35 30 3 3 100 1 1 2 2 3 3\n\n", "35\n2\n"},
+      {"3 5 68 35 30 5 18 50 21 20 20 30 25", "30\n"},  // order of records does not matter
+      {"1 0 5\n1 0 -5\n", "-1\n-1\n"},
+      {"5 2 100 1 1 2 2\n", "-1\n"},       // h greater than C
+      {"-2 3 100 1 1 2 2 3 3\n", "-1\n"},  // negative h: no choice exists
+      {"-1 3 100 1 1 9 2 3 3\n", "9\n"},   // -1 / 2 truncates to 0
+      {"+3 +0005 0070 30 25 50 21 20 20 5 18 35 -030\n", "35\n"},
+  };
+  for (const auto& c : cases) {
+    std::string got;
+    const RunResult result = RunOn(c.input, &got);
+    EXPECT_EQ(result.status, kExitOk) << c.input;
+    EXPECT_EQ(result.message, "") << c.input;
+    EXPECT_EQ(got, c.output) << c.input;
+  }
+}
+
+TEST(Driver, CaseLargerThanAnyTable) {
+  std::string input = "3 450000 10\n";
+  for (int i = 0; i < 450000; ++i) input += std::to_string(i) + " " + std::to_string(i % 7) + "\n";
+  std::string got;
+  ASSERT_EQ(RunOn(input + "1 2 0 4 0 5 1\n", &got).status, kExitOk);
+  // Value i costs i % 7: record 0 is free, so the middle can go as high as 449998 (cost 3), with
+  // 449999 (cost 4) above it. The next, shorter case must not see the first one's records.
+  EXPECT_EQ(got, "449998\n4\n");
+}
+
+TEST(Driver, MalformedInputIsLocated) {
+  struct {
+    const char* input;
+    const char* output;
+    const char* message;
+  } cases[] = {
+      {"1 1 5 7 3\nx", "7\n",
+       "<stdin>:2:1: expected an integer for the choice size N of case 2, found \"x\""},
+      {"1 1 5 7 3 1 2 5 7 1.5", "7\n",
+       "<stdin>:1:19: expected an integer for the cost of record 1 of case 2, found \"1.5\""},
+      {"1 1 2147483648", "",
+       "<stdin>:1:5: expected an integer from -2147483648 to 2147483647 for the budget F of case "
+       "1, found \"2147483648\""},
+      {"1 -3 5 1 1", "",
+       "<stdin>:1:3: expected a record count C of 0 or more for case 1, found -3"},
+      {"1 1 5 7 3\n1 1", "7\n",
+       "<stdin>:2:4: input ends inside the header of case 2: found 2 of its 3 numbers (N C F)"},
+      {"3 5 70\n1 1\n2 2\n3", "",
+       "<stdin>:4:2: input ends inside case 1: found 2 of its 5 records and the value of the next"},
+      {"3 2000000000 5 1 1 2 2 3 3\n", "",
+       "<stdin>:2:1: input ends inside case 1: found 3 of its 2000000000 records"},
+      {"1 1 5 \xef\xbb\xbf\x01\"\\", "",
+       "<stdin>:1:7: expected an integer for the value of record 1 of case 1, found "
+       "\"\\xef\\xbb\\xbf\\x01\\\"\\\\\""},
+      {"12345678901234567890123", "",
+       "<stdin>:1:1: expected an integer from -2147483648 to 2147483647 for the choice size N of "
+       "case 1, found \"1234567890123456\"..."},
+  };
+  for (const auto& c : cases) {
+    std::string got;
+    const RunResult result = RunOn(c.input, &got);
+    EXPECT_EQ(result.status, kExitBadInput) << c.input;
+    EXPECT_EQ(result.message, c.message) << c.input;
+    EXPECT_EQ(got, c.output) << c.input;
+  }
+}
+
+// A sink that holds `capacity` bytes and then fails with `error`.
+class LimitedSink final : public ByteSink {
+ public:
+  LimitedSink(size_t capacity, int error) : capacity_(capacity), error_(error) {}
+  bool Write(const char* data, size_t size) override {
+    if (text.size() + size > capacity_) {
+      errno = error_;
+      return false;
+    }
+    text.append(data, size);
+    return true;
+  }
+  std::string text;
+
+ private:
+  size_t capacity_;
+  int error_;
+};
+
+TEST(Driver, FailedWritesAreNeverSuccess) {
+  StringSource source("1 1 5 7 3\n1 1 5 8 3\n");
+  LimitedSink full(0, ENOSPC);
+  const RunResult result = RunCases(source, full);
+  EXPECT_EQ(result.status, kExitIoError);
+  EXPECT_EQ(result.message, "<stdout>: write error: No space left on device");
+
+  StringSource bad("1 1 5 7 3\nx");
+  LimitedSink full_too(0, ENOSPC);
+  EXPECT_EQ(RunCases(bad, full_too).status, kExitIoError);  // the lost answers matter more
+
+  StringSource more("1 1 5 7 3\n");
+  LimitedSink gone(0, EPIPE);
+  const RunResult quiet = RunCases(more, gone);
+  EXPECT_EQ(quiet.status, kExitIoError);
+  EXPECT_EQ(quiet.message, "");
+}
+
+// Answers leave before the reader waits: input arrives three bytes a read, and at every read
+// the answers of all the cases whose bytes have fully arrived are already in the sink.
+class WatchingSource final : public ByteSource {
+ public:
+  WatchingSource(const std::vector<std::string>& cases, const StringSink& sink) : sink_(sink) {
+    for (const std::string& c : cases) {
+      data_ += c;
+      case_ends_.push_back(data_.size());
+    }
+  }
+  ptrdiff_t Read(char* buffer, size_t size) override {
+    const auto complete =
+        std::upper_bound(case_ends_.begin(), case_ends_.end(), consumed_) - case_ends_.begin();
+    EXPECT_EQ(std::count(sink_.text.begin(), sink_.text.end(), '\n'), complete) << consumed_;
+    const size_t n = std::min<size_t>({size, 3, data_.size() - consumed_});
+    std::copy_n(data_.data() + consumed_, n, buffer);
+    consumed_ += n;
+    return static_cast<ptrdiff_t>(n);
+  }
+
+ private:
+  std::string data_;
+  std::vector<size_t> case_ends_;
+  size_t consumed_ = 0;
+  const StringSink& sink_;
+};
+
+TEST(Driver, AnswersLeaveBeforeEveryRead) {
+  StringSink sink;
+  WatchingSource source({"1 1 5 7 3\n", "3 3 9 1 1 2 2 3 3\n", "1 2 4 6 4 9 5\n"}, sink);
+  const RunResult result = RunCases(source, sink);
+  EXPECT_EQ(result.status, kExitOk);
+  EXPECT_EQ(sink.text, "7\n2\n6\n");
+}
+
+}  // namespace
+}  // namespace maxmedian

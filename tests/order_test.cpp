@@ -1,0 +1,51 @@
+#include "order.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "test_util.h"
+
+namespace maxmedian {
+namespace {
+
+using testing::kMax32;
+using testing::kMin32;
+
+// Sizes on both sides of every switch between sorting methods, and ranges from all-equal to the
+// full 32 bits, so that skipped and performed byte passes both happen.
+TEST(Order, AgreesWithStdSort) {
+  std::mt19937 random(7);
+  std::vector<Record> scratch;
+  for (size_t size : {0, 1, 2, 3, 31, 32, 33, 255, 256, 257, 1000, 4099, 70000}) {
+    for (int32_t spread : {0, 1, 300, 70000, kMax32}) {
+      std::uniform_int_distribution<int32_t> number(-spread, spread);
+      std::vector<Record> records(size);
+      for (Record& r : records) r = {number(random), number(random)};
+      std::vector<Record> want = records;
+      std::sort(want.begin(), want.end());
+      OrderRecords(records, scratch);
+      ASSERT_EQ(records, want) << "size " << size << ", spread " << spread;
+    }
+  }
+}
+
+TEST(Order, SignedExtremesAndTies) {
+  std::vector<Record> scratch;
+  std::vector<Record> base = {{kMax32, kMin32}, {kMin32, kMax32}, {0, -1},  {-1, 0},
+                              {0, 0},           {kMin32, kMin32}, {-1, -1}, {kMax32, kMax32}};
+  for (size_t copies : {1, 40}) {  // a comparison sort, then the radix sort
+    std::vector<Record> records;
+    for (size_t i = 0; i < copies; ++i) records.insert(records.end(), base.begin(), base.end());
+    std::vector<Record> want = records;
+    std::sort(want.begin(), want.end());
+    OrderRecords(records, scratch);
+    EXPECT_EQ(records, want) << copies;
+    EXPECT_EQ(records.front(), (Record{kMin32, kMin32}));
+    EXPECT_EQ(records.back(), (Record{kMax32, kMax32}));
+  }
+}
+
+}  // namespace
+}  // namespace maxmedian

@@ -1,0 +1,183 @@
+#include "reader.h"
+
+#include <errno.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace maxmedian {
+namespace {
+
+// What a reader made of a whole input: the integers, the status that ended it, and where and
+// what the last token was.
+struct Outcome {
+  std::vector<int32_t> values;
+  ReadStatus status;
+  int64_t line, column;
+  std::string prefix;
+  bool truncated;
+};
+
+Outcome ReadAll(std::string_view input, size_t chunk, size_t buffer_size) {
+  StringSource source(input, chunk);
+  IntReader reader(source, nullptr, buffer_size);
+  Outcome out{};
+  int32_t value;
+  while ((out.status = reader.Next(&value)) == ReadStatus::kValue) out.values.push_back(value);
+  const Location at = reader.TokenLocation();
+  out.line = at.line;
+  out.column = at.column;
+  out.prefix = std::string(reader.TokenPrefix());
+  out.truncated = reader.TokenTruncated();
+  return out;
+}
+
+// Reads `input` cut into reads of every small size and through buffers of every small size, and
+// checks that each way gives the same outcome as one read into a large buffer.
+Outcome ReadEveryWay(std::string_view input) {
+  const Outcome whole = ReadAll(input, SIZE_MAX, IntReader::kDefaultBufferSize);
+  for (size_t chunk : {1, 2, 3, 7}) {
+    for (size_t buffer : {1, 2, 5, 64}) {
+      const Outcome cut = ReadAll(input, chunk, buffer);
+      const std::string how =
+          "chunk " + std::to_string(chunk) + ", buffer " + std::to_string(buffer);
+      EXPECT_EQ(cut.values, whole.values) << how;
+      EXPECT_EQ(cut.status, whole.status) << how;
+      EXPECT_EQ(cut.line, whole.line) << how;
+      EXPECT_EQ(cut.column, whole.column) << how;
+      if (whole.status == ReadStatus::kNotInteger || whole.status == ReadStatus::kOutOfRange) {
+        EXPECT_EQ(cut.prefix, whole.prefix) << how;
+        EXPECT_EQ(cut.truncated, whole.truncated) << how;
+      }
+    }
+  }
+  return whole;
+}
+
+TEST(Reader, WhiteSpaceSignsAndLeadingZeros) {
+  const Outcome out = ReadEveryWay(" 1\t2\n3\r4\v5\f6  \n\n+7 -8 007 -0009 +0 -0 \r\n");
+  EXPECT_EQ(out.values, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, -8, 7, -9, 0, 0}));
+  EXPECT_EQ(out.status, ReadStatus::kEnd);
+  EXPECT_EQ(out.line, 5);
+  EXPECT_EQ(out.column, 1);
+}
+
+TEST(Reader, EmptyAndBlankInputs) {
+  for (std::string_view input : {"", " ", "\n\n\t \r\n"}) {
+    const Outcome out = ReadEveryWay(input);
+    EXPECT_TRUE(out.values.empty());
+    EXPECT_EQ(out.status, ReadStatus::kEnd);
+  }
+}
+
+TEST(Reader, LastTokenWithoutNewline) {
+  const Outcome out = ReadEveryWay("12 345");
+  EXPECT_EQ(out.values, (std::vector<int32_t>{12, 345}));
+  EXPECT_EQ(out.status, ReadStatus::kEnd);
+  EXPECT_EQ(out.column, 7);
+}
+
+TEST(Reader, ThirtyTwoBitLimits) {
+  const std::string zeros(5000, '0');
+  const Outcome out = ReadEveryWay("2147483647 -2147483648 +2147483647 " + zeros + "2147483647 -" +
+                                   zeros + "2147483648 " + zeros);
+  EXPECT_EQ(out.values, (std::vector<int32_t>{2147483647, -2147483647 - 1, 2147483647, 2147483647,
+                                              -2147483647 - 1, 0}));
+  EXPECT_EQ(out.status, ReadStatus::kEnd);
+}
+
+TEST(Reader, OutOfRange) {
+  for (std::string_view token : {"2147483648", "-2147483649", "+2147483648", "4294967296",
+                                 "99999999999999999999999999999999", "18446744073709551616",
+                                 "-00000000000000009223372036854775808", "10000000000"}) {
+    const Outcome out = ReadEveryWay("1\n  22 " + std::string(token) + " 3");
+    EXPECT_EQ(out.values, (std::vector<int32_t>{1, 22})) << token;
+    EXPECT_EQ(out.status, ReadStatus::kOutOfRange) << token;
+    EXPECT_EQ(out.line, 2) << token;
+    EXPECT_EQ(out.column, 6) << token;
+    EXPECT_EQ(out.prefix, token.substr(0, IntReader::kPrefixBytes)) << token;
+    EXPECT_EQ(out.truncated, token.size() > IntReader::kPrefixBytes) << token;
+  }
+}
+
+TEST(Reader, NotIntegers) {
+  using namespace std::string_literals;
+  for (const std::string& token :
+       {"x"s, "1.5"s, "12abc"s, "--3"s, "+-3"s, "-"s, "+"s, "3-"s, "0x10"s,
+        "\xef\xbb\xbf"
+        "5"s,
+        "\x01"s, "7\x00"s, "\x7f"s, "1e5"s, "\xff\xfe"s}) {
+    const Outcome out = ReadEveryWay("5 6\n" + token + "\n7");
+    EXPECT_EQ(out.values, (std::vector<int32_t>{5, 6})) << token;
+    EXPECT_EQ(out.status, ReadStatus::kNotInteger) << token;
+    EXPECT_EQ(out.line, 2) << token;
+    EXPECT_EQ(out.column, 1) << token;
+    EXPECT_EQ(out.prefix, token) << token;
+    EXPECT_FALSE(out.truncated) << token;
+  }
+}
+
+TEST(Reader, LongBadTokenIsQuotedByItsPrefix) {
+  const std::string token = "12345678901234567890abc" + std::string(100000, 'z');
+  const Outcome out = ReadEveryWay("\t\t" + token);
+  EXPECT_EQ(out.status, ReadStatus::kNotInteger);
+  EXPECT_EQ(out.column, 3);
+  EXPECT_EQ(out.prefix, token.substr(0, IntReader::kPrefixBytes));
+  EXPECT_TRUE(out.truncated);
+}
+
+TEST(Reader, LocationsCountLinesAndBytes) {
+  std::string input;
+  for (int line = 0; line < 3000; ++line) input += std::to_string(line) + " \t" + "\r\n";
+  input += "   \xc3\xa9";  // a two-byte character: columns count bytes
+  const Outcome out = ReadEveryWay(input);
+  EXPECT_EQ(out.values.size(), 3000u);
+  EXPECT_EQ(out.status, ReadStatus::kNotInteger);
+  EXPECT_EQ(out.line, 3001);
+  EXPECT_EQ(out.column, 4);
+}
+
+// A source that returns its bytes, then fails.
+class FailingSource final : public ByteSource {
+ public:
+  ptrdiff_t Read(char* buffer, size_t size) override {
+    if (sent_) {
+      errno = EISDIR;
+      return -1;
+    }
+    sent_ = true;
+    return source_.Read(buffer, size);
+  }
+
+ private:
+  StringSource source_{"4 5 6"};
+  bool sent_ = false;
+};
+
+TEST(Reader, AFailedReadIsReported) {
+  FailingSource source;
+  IntReader reader(source, nullptr);
+  int32_t value;
+  EXPECT_EQ(reader.Next(&value), ReadStatus::kValue);
+  EXPECT_EQ(reader.Next(&value), ReadStatus::kValue);
+  EXPECT_EQ(reader.Next(&value), ReadStatus::kReadFailed);
+  EXPECT_EQ(reader.read_error(), EISDIR);
+}
+
+TEST(Reader, HookRunsBeforeEveryReadAndCanStop) {
+  StringSource source("1 2 3 4", 2);
+  int reads = 0;
+  IntReader reader(source, [&reads] { return ++reads < 3; });
+  int32_t value;
+  EXPECT_EQ(reader.Next(&value), ReadStatus::kValue);  // "1 " needed one read
+  EXPECT_EQ(value, 1);
+  EXPECT_EQ(reads, 1);
+  EXPECT_EQ(reader.Next(&value), ReadStatus::kValue);  // "2 " one more
+  EXPECT_EQ(reads, 2);
+  EXPECT_EQ(reader.Next(&value), ReadStatus::kStopped);
+  EXPECT_EQ(reads, 3);
+}
+
+}  // namespace
+}  // namespace maxmedian

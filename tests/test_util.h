@@ -1,0 +1,30 @@
+// Helpers shared by the unit tests.
+#ifndef MAXMEDIAN_TESTS_TEST_UTIL_H_
+#define MAXMEDIAN_TESTS_TEST_UTIL_H_
+
+#include <cstdint>
+#include <initializer_list>
+#include <limits>
+#include <vector>
+
+#include "selection/selection.h"
+
+namespace maxmedian::testing {
+
+constexpr int32_t kMax32 = std::numeric_limits<int32_t>::max();
+constexpr int32_t kMin32 = std::numeric_limits<int32_t>::min();
+
+// Tables whose a[1..] holds `records` as given (position 0 is the unused (0, 0)).
+inline Tables TablesWith(std::initializer_list<Record> records) {
+  Tables tables;
+  tables.a.push_back({0, 0});
+  tables.a.insert(tables.a.end(), records);
+  return tables;
+}
+
+// The worked case: ordered records of a case with N = 3.
+inline Tables WorkedCase() { return TablesWith({{5, 18}, {20, 20}, {30, 25}, {35, 30}, {50, 21}}); }
+
+}  // namespace maxmedian::testing
+
+#endif  // MAXMEDIAN_TESTS_TEST_UTIL_H_

@@ -1,0 +1,84 @@
+#include "writer.h"
+
+#include <errno.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_util.h"
+
+namespace maxmedian {
+namespace {
+
+// Accepts `capacity` bytes, then fails every write with ENOSPC, like a full disk.
+class FullSink final : public ByteSink {
+ public:
+  explicit FullSink(size_t capacity) : capacity_(capacity) {}
+  bool Write(const char* data, size_t size) override {
+    if (text.size() + size > capacity_) {
+      errno = ENOSPC;
+      return false;
+    }
+    text.append(data, size);
+    return true;
+  }
+  std::string text;
+
+ private:
+  size_t capacity_;
+};
+
+TEST(Writer, FormatsEveryRange) {
+  StringSink sink;
+  AnswerWriter writer(sink);
+  for (int32_t answer : {0, -1, 7, 10, -10, 1000000000, testing::kMax32, testing::kMin32}) {
+    EXPECT_TRUE(writer.Append(answer));
+  }
+  EXPECT_EQ(sink.text, "");  // nothing leaves before a flush or a full buffer
+  EXPECT_TRUE(writer.Flush());
+  EXPECT_EQ(sink.text, "0\n-1\n7\n10\n-10\n1000000000\n2147483647\n-2147483648\n");
+}
+
+TEST(Writer, FlushesWhenTheBufferFills) {
+  StringSink sink;
+  AnswerWriter writer(sink);
+  std::string want;
+  for (int i = 0; i < 100000; ++i) {
+    ASSERT_TRUE(writer.Append(i - 50000));
+    want += std::to_string(i - 50000) + "\n";
+  }
+  EXPECT_GT(sink.text.size(), 0u);
+  EXPECT_LE(sink.text.size(), want.size());
+  ASSERT_TRUE(writer.Flush());
+  EXPECT_EQ(sink.text, want);
+}
+
+TEST(Writer, AFailedWriteIsReportedAndSticks) {
+  FullSink sink(0);
+  AnswerWriter writer(sink);
+  writer.Append(5);
+  EXPECT_FALSE(writer.Flush());
+  EXPECT_EQ(writer.write_error(), ENOSPC);
+  EXPECT_FALSE(writer.Append(6));
+  EXPECT_FALSE(writer.Flush());
+  EXPECT_EQ(sink.text, "");
+}
+
+TEST(Writer, AFailureWhileFillingStopsAppending) {
+  FullSink sink(AnswerWriter::kBufferSize);
+  AnswerWriter writer(sink);
+  bool ok = true;
+  for (int i = 0; i < 100000 && ok; ++i) ok = writer.Append(123456);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(writer.write_error(), ENOSPC);
+}
+
+TEST(Writer, EmptyFlushWritesNothing) {
+  FullSink sink(0);
+  AnswerWriter writer(sink);
+  EXPECT_TRUE(writer.Flush());
+  EXPECT_EQ(writer.write_error(), 0);
+}
+
+}  // namespace
+}  // namespace maxmedian
