@@ -1,0 +1,114 @@
+// Benchmarks of each stage on generated data: reading, ordering, the sweeps, and the whole case
+// loop on inputs shaped like one large case and like many small ones.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "driver.h"
+#include "order.h"
+#include "reader.h"
+#include "selection/selection.h"
+
+namespace maxmedian {
+namespace {
+
+std::vector<Record> RandomRecords(size_t count, int32_t max_value, int32_t max_cost) {
+  std::mt19937 random(1);
+  std::uniform_int_distribution<int32_t> value(0, max_value), cost(0, max_cost);
+  std::vector<Record> records(count);
+  for (Record& r : records) r = {value(random), cost(random)};
+  return records;
+}
+
+void AppendCase(std::string& text, int32_t N, int64_t F, const std::vector<Record>& records) {
+  text += std::to_string(N) + " " + std::to_string(records.size()) + " " + std::to_string(F) + "\n";
+  for (const Record& r : records)
+    text += std::to_string(r.first) + " " + std::to_string(r.second) + "\n";
+}
+
+// One case of 200,000 records, like the large standard workload.
+const std::string& BigInput() {
+  static const std::string text = [] {
+    std::string t;
+    AppendCase(t, 100001, 1500000000, RandomRecords(200000, 1000000000, 20000));
+    return t;
+  }();
+  return text;
+}
+
+// 20,000 cases of 1 to 40 records.
+const std::string& ManyInput() {
+  static const std::string text = [] {
+    std::mt19937 random(2);
+    std::string t;
+    for (int i = 0; i < 20000; ++i) {
+      const int C = std::uniform_int_distribution<int>(1, 40)(random);
+      const int N = std::uniform_int_distribution<int>(1, C)(random);
+      AppendCase(t, N, 100000 * (N + 1) / 2, RandomRecords(C, 1000000, 100000));
+    }
+    return t;
+  }();
+  return text;
+}
+
+void BM_Read(benchmark::State& state) {
+  const std::string& text = BigInput();
+  for (auto _ : state) {
+    StringSource source(text);
+    IntReader reader(source, nullptr);
+    int32_t value, sum = 0;
+    while (reader.Next(&value) == ReadStatus::kValue) sum += value;
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_Read);
+
+void BM_Order(benchmark::State& state) {
+  const std::vector<Record> records = RandomRecords(state.range(0), 1000000000, 20000);
+  std::vector<Record> work, scratch;
+  for (auto _ : state) {
+    state.PauseTiming();
+    work = records;
+    state.ResumeTiming();
+    OrderRecords(work, scratch);
+    benchmark::DoNotOptimize(work.data());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_Order)->Arg(20)->Arg(200)->Arg(2000)->Arg(200000);
+
+void BM_Sweeps(benchmark::State& state) {
+  Tables tables;
+  tables.a = RandomRecords(200001, 1000000000, 20000);
+  std::vector<Record> scratch;
+  OrderRecords(std::span<Record>(tables.a).subspan(1), scratch);
+  const CaseHeader header{static_cast<int32_t>(state.range(0)), 200000, 0};
+  for (auto _ : state) {
+    SweepForward(header, tables);
+    SweepBackward(header, tables);
+    benchmark::DoNotOptimize(ScanMiddle(header, tables));
+  }
+  state.SetItemsProcessed(state.iterations() * 200000);
+}
+BENCHMARK(BM_Sweeps)->Arg(1001)->Arg(40001)->Arg(100001)->Arg(199999);
+
+void RunWhole(benchmark::State& state, const std::string& text) {
+  for (auto _ : state) {
+    StringSource source(text);
+    StringSink sink;
+    benchmark::DoNotOptimize(RunCases(source, sink).status);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+void BM_DriverBig(benchmark::State& state) { RunWhole(state, BigInput()); }
+void BM_DriverMany(benchmark::State& state) { RunWhole(state, ManyInput()); }
+BENCHMARK(BM_DriverBig)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DriverMany)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace maxmedian
+
+BENCHMARK_MAIN();
