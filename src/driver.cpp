@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <string.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -85,6 +86,7 @@ class Run {
 
  private:
   static constexpr int kHeaderRead = 0, kHeaderEnd = 1, kHeaderFailed = 2;
+  static constexpr int64_t kReserveLimit = int64_t{1} << 20;
 
   // Reads N, C and F. A clean end of input before N ends the run.
   int ReadHeader(int64_t number, CaseHeader& header) {
@@ -114,17 +116,19 @@ class Run {
     return kHeaderRead;
   }
 
-  // Reads the C records of a case into a[1..C]. The table grows with the records that arrive,
-  // not with the count the header claims.
+  // Reads the C records of a case into a[1..C]. The table grows with the records that arrive:
+  // room for up to kReserveLimit of them is reserved from the header's count, which saves the
+  // copies of growing step by step but, being untouched, costs no memory until records come.
   bool ReadRecords(int64_t number, const CaseHeader& header) {
     std::vector<Record>& a = state_.tables.a;
     a.resize(1);
     a[0] = Record{0, 0};
+    a.reserve(static_cast<size_t>(std::min<int64_t>(int64_t{header.C} + 1, kReserveLimit)));
     for (int64_t i = 1; i <= header.C; ++i) {
-      Record record;
-      ReadStatus status = reader_.Next(&record.first);
+      int32_t value, cost;  // apart, not in a Record, so that they can live in registers
+      ReadStatus status = reader_.Next(&value);
       const bool have_value = status == ReadStatus::kValue;
-      if (have_value) status = reader_.Next(&record.second);
+      if (have_value) status = reader_.Next(&cost);
       if (status != ReadStatus::kValue) {
         if (status == ReadStatus::kEnd) {
           Fail(Where(reader_) + "input ends inside case " + std::to_string(number) + ": found " +
@@ -136,7 +140,7 @@ class Run {
         }
         return false;
       }
-      a.push_back(record);
+      a.push_back({value, cost});
     }
     return true;
   }

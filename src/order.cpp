@@ -8,8 +8,10 @@
 namespace maxmedian {
 namespace {
 
+// Up to this many records, ranking every record against every other is the fastest.
+constexpr size_t kRankLimit = 48;
 // Below this many records a comparison sort beats the fixed cost of the radix passes.
-constexpr size_t kRadixThreshold = 256;
+constexpr size_t kRadixThreshold = 64;
 
 // The record as one unsigned number that orders the same way: flipping the sign bits turns
 // signed order into unsigned order, and the value takes the high half so it is compared first.
@@ -18,13 +20,23 @@ inline uint64_t Key(const Record& r) {
          (static_cast<uint32_t>(r.second) ^ 0x80000000u);
 }
 
-void InsertionSort(Record* begin, Record* end) {
-  for (Record* i = begin + 1; i < end; ++i) {
-    const Record r = *i;
-    const uint64_t key = Key(r);
-    Record* j = i;
-    for (; j > begin && Key(j[-1]) > key; --j) *j = j[-1];
-    *j = r;
+// Each record is turned into its key once, and goes straight to its place in the order: the
+// number of keys below it, plus the number of equal keys before it. That is n * n comparisons,
+// but without a branch that depends on the data, which for a few dozen records beats sorting
+// by comparisons that mispredict once per record.
+void RankSort(Record* records, size_t n) {
+  uint64_t keys[kRankLimit];
+  Record copy[kRankLimit];
+  for (size_t i = 0; i < n; ++i) {
+    keys[i] = Key(records[i]);
+    copy[i] = records[i];
+  }
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t key = keys[i];
+    size_t rank = 0;
+    for (size_t j = 0; j < i; ++j) rank += keys[j] <= key;
+    for (size_t j = i + 1; j < n; ++j) rank += keys[j] < key;
+    records[rank] = copy[i];
   }
 }
 
@@ -62,8 +74,8 @@ void RadixSort(std::span<Record> records, std::vector<Record>& scratch) {
 
 void OrderRecords(std::span<Record> records, std::vector<Record>& scratch) {
   if (records.size() < 2) return;
-  if (records.size() < 32) {
-    InsertionSort(records.data(), records.data() + records.size());
+  if (records.size() <= kRankLimit) {
+    RankSort(records.data(), records.size());
   } else if (records.size() < kRadixThreshold) {
     std::sort(records.begin(), records.end(),
               [](const Record& x, const Record& y) { return Key(x) < Key(y); });

@@ -26,16 +26,33 @@ ptrdiff_t StringSource::Read(char* buffer, size_t size) {
 IntReader::IntReader(ByteSource& source, std::function<bool()> before_read, size_t buffer_size)
     : source_(source),
       before_read_(std::move(before_read)),
-      buffer_(std::max<size_t>(buffer_size, 1) + 1) {
+      buffer_(std::max<size_t>(buffer_size, 1) + 1 + kPadding) {
   pos_ = end_ = counted_ = buffer_.data();
   buffer_[0] = '\0';
 }
 
+namespace {
+
+int64_t CountNewlines(const char* p, const char* end) {
+  // Counts in blocks small enough for byte-wide counters, which the compiler turns into wide
+  // vector compares and adds.
+  constexpr ptrdiff_t kBlock = 255;
+  int64_t count = 0;
+  while (end - p >= kBlock) {
+    uint8_t block_count = 0;
+    for (ptrdiff_t i = 0; i < kBlock; ++i) block_count += p[i] == '\n';
+    count += block_count;
+    p += kBlock;
+  }
+  for (; p < end; ++p) count += *p == '\n';
+  return count;
+}
+
+}  // namespace
+
 Location IntReader::Locate(const char* p) {
   // Callers only move forward through the buffer, so counting can resume where it stopped.
-  int64_t newlines = 0;
-  for (const char* q = counted_; q < p; ++q) newlines += *q == '\n';
-  if (newlines > 0) {
+  if (const int64_t newlines = CountNewlines(counted_, p); newlines > 0) {
     const char* last = static_cast<const char*>(memrchr(counted_, '\n', p - counted_));
     line_ += newlines;
     line_begin_ = buffer_base_ + (last + 1 - buffer_.data());
@@ -52,7 +69,7 @@ IntReader::Fill IntReader::Refill() {
   pos_ = end_ = counted_ = data;
   *data = '\0';
   if (before_read_ && !before_read_()) return Fill::kStopped;
-  const ptrdiff_t n = source_.Read(data, buffer_.size() - 1);
+  const ptrdiff_t n = source_.Read(data, buffer_.size() - 1 - kPadding);
   if (n < 0) {
     read_error_ = errno;
     return Fill::kFailed;
@@ -66,7 +83,7 @@ IntReader::Fill IntReader::Refill() {
   return Fill::kData;
 }
 
-ReadStatus IntReader::NextSlow(int32_t* value) {
+ReadStatus IntReader::NextSlow() {
   token_start_ = nullptr;
   // White space, across as many reads as it takes.
   for (;;) {
@@ -122,7 +139,7 @@ ReadStatus IntReader::NextSlow(int32_t* value) {
   }
   if (!is_integer || !has_digits) return ReadStatus::kNotInteger;
   if (magnitude > 0x7fffffffu + uint64_t{negative}) return ReadStatus::kOutOfRange;
-  *value = static_cast<int32_t>(negative ? 0 - magnitude : magnitude);
+  slow_value_ = static_cast<int32_t>(negative ? 0 - magnitude : magnitude);
   return ReadStatus::kValue;
 }
 

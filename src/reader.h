@@ -3,8 +3,10 @@
 #ifndef MAXMEDIAN_READER_H_
 #define MAXMEDIAN_READER_H_
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -92,13 +94,44 @@ class IntReader {
   static bool IsSpace(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
   static bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-  ReadStatus NextSlow(int32_t* value);
+  // Eight input bytes as one number, the first byte lowest.
+  static uint64_t Load8(const char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+  }
+  // How many of the bytes of `word`, from the first, are decimal digits: 0 to 8.
+  static size_t DigitCount8(uint64_t word) {
+    // Zero in each byte that is a digit: high nibble 3, and low nibble at most 9.
+    const uint64_t not_digit =
+        ((word & 0xf0f0f0f0f0f0f0f0u) ^ 0x3030303030303030u) |
+        (((word & 0x0f0f0f0f0f0f0f0fu) + 0x0606060606060606u) & 0xf0f0f0f0f0f0f0f0u);
+    return not_digit == 0 ? 8 : static_cast<size_t>(std::countr_zero(not_digit)) / 8;
+  }
+  // The value of the first `count` (1 to 8) bytes of `word`, all decimal digits.
+  static uint64_t DigitValue8(uint64_t word, size_t count) {
+    word <<= 8 * (8 - count);  // leading zero digits fill the vacated first bytes
+    word = (word & 0x0f0f0f0f0f0f0f0fu) * 2561 >> 8;
+    word = (word & 0x00ff00ff00ff00ffu) * 6553601 >> 16;
+    return (word & 0x0000ffff0000ffffu) * 42949672960001 >> 32;
+  }
+
+  // Reads the token at or after `start` the slow way. The value goes through a member rather
+  // than the caller's pointer, so that the caller's variable can stay in a register.
+  ReadStatus NextSlowFrom(const char* start, int32_t* value) {
+    pos_ = start;
+    const ReadStatus status = NextSlow();
+    if (status == ReadStatus::kValue) *value = slow_value_;
+    return status;
+  }
+  ReadStatus NextSlow();
   Fill Refill();
   Location Locate(const char* p);
 
   ByteSource& source_;
   std::function<bool()> before_read_;
-  std::vector<char> buffer_;  // the bytes of one read, then a NUL that stops every scan loop
+  static constexpr size_t kPadding = 16;  // readable bytes past the NUL, for 8-byte loads
+  std::vector<char> buffer_;  // the bytes of one read, a NUL that stops every scan, padding
   const char* pos_;           // the next byte to look at
   const char* end_;           // one past the last byte read
   bool at_end_ = false;       // the source has reported the end of input
@@ -114,27 +147,46 @@ class IntReader {
   std::string prefix_;
   bool truncated_ = false;
   int read_error_ = 0;
+  int32_t slow_value_ = 0;  // the value NextSlow read
 };
 
 inline ReadStatus IntReader::Next(int32_t* value) {
-  // The common case: a short, well-formed token followed by white space in the buffer. Anything
-  // else, even a token that merely reaches the end of the buffer, goes to NextSlow.
+  // The common case: a well-formed token of at most 10 digits followed by white space in the
+  // buffer. Anything else, even a token that merely reaches the end of the buffer, goes to
+  // NextSlow, which decides every case on its own; this path only has to agree with it.
   const char* p = pos_;
   while (IsSpace(*p)) ++p;
   const char* start = p;
   const bool negative = *p == '-';
-  if (negative || *p == '+') ++p;
-  const char* digits = p;
+  p += negative || *p == '+';
   uint64_t magnitude = 0;
-  while (IsDigit(*p)) magnitude = magnitude * 10 + static_cast<unsigned>(*p++ - '0');
-  if (p > digits && p - digits <= 10 && IsSpace(*p) && magnitude <= 0x7fffffffu + negative) {
-    pos_ = p;
-    token_start_ = start;
-    *value = static_cast<int32_t>(negative ? 0 - magnitude : magnitude);
-    return ReadStatus::kValue;
+  if constexpr (std::endian::native == std::endian::little) {
+    // Eight bytes at a time: the buffer's padding makes the loads safe, and the NUL after the
+    // data stops the digits at its end.
+    const uint64_t head = Load8(p);
+    size_t count = DigitCount8(head);
+    if (count == 8) {
+      const uint64_t tail = Load8(p + 8);
+      const size_t more = DigitCount8(tail);
+      if (more > 2) return NextSlowFrom(start, value);
+      static constexpr uint64_t kScale[] = {1, 10, 100};
+      magnitude = DigitValue8(head, 8) * kScale[more] + (more > 0 ? DigitValue8(tail, more) : 0);
+      count += more;
+    } else {
+      if (count == 0) return NextSlowFrom(start, value);
+      magnitude = DigitValue8(head, count);
+    }
+    p += count;
+  } else {
+    const char* digits = p;
+    while (IsDigit(*p)) magnitude = magnitude * 10 + static_cast<unsigned>(*p++ - '0');
+    if (p == digits || p - digits > 10) return NextSlowFrom(start, value);
   }
-  pos_ = start;
-  return NextSlow(value);
+  if (!IsSpace(*p) || magnitude > 0x7fffffffu + negative) return NextSlowFrom(start, value);
+  pos_ = p + 1;  // past the white space that ended the token, which is in the buffer
+  token_start_ = start;
+  *value = static_cast<int32_t>(negative ? 0 - magnitude : magnitude);
+  return ReadStatus::kValue;
 }
 
 }  // namespace maxmedian

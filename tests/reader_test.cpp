@@ -87,6 +87,27 @@ TEST(Reader, ThirtyTwoBitLimits) {
   EXPECT_EQ(out.status, ReadStatus::kEnd);
 }
 
+// Tokens of every length up to 20 digits, with and without sign and leading zeros: each is read
+// as its value when in range, and as out of range otherwise.
+TEST(Reader, EveryDigitCount) {
+  const std::string digits = "98765432109876543210";
+  for (size_t length = 1; length <= digits.size(); ++length) {
+    for (size_t zeros : {0, 1, 7, 9}) {
+      for (const char* sign : {"", "-", "+"}) {
+        const std::string token = sign + std::string(zeros, '0') + digits.substr(0, length);
+        const long double exact = std::stold(token);
+        const Outcome out = ReadAll(token + " ", SIZE_MAX, IntReader::kDefaultBufferSize);
+        if (exact >= -2147483648.0L && exact <= 2147483647.0L) {
+          ASSERT_EQ(out.status, ReadStatus::kEnd) << token;
+          ASSERT_EQ(out.values, std::vector<int32_t>{static_cast<int32_t>(exact)}) << token;
+        } else {
+          ASSERT_EQ(out.status, ReadStatus::kOutOfRange) << token;
+        }
+      }
+    }
+  }
+}
+
 TEST(Reader, OutOfRange) {
   for (std::string_view token : {"2147483648", "-2147483649", "+2147483648", "4294967296",
                                  "99999999999999999999999999999999", "18446744073709551616",
