@@ -18,21 +18,16 @@ namespace {
 constexpr std::string_view kInputName = "<stdin>";
 constexpr std::string_view kOutputName = "<stdout>";
 
-// Everything a run keeps from case to case.
-struct CaseState {
-  Tables tables;
-  std::vector<Record> scratch;  // working storage for ordering the records
-};
-
 // Answers one case whose records stand at a[1..C].
-int32_t AnswerCase(const CaseHeader& header, CaseState& state) {
+int32_t AnswerCase(const CaseHeader& header, Tables& tables) {
   const int64_t h = HalfSize(header.N);
   // Too few records (or a negative h) leaves no choice to make: skip the work, not the answer.
   if (h < 0 || 2 * h + 1 > header.C) return -1;
-  OrderRecords(std::span<Record>(state.tables.a).subspan(1), state.scratch);
-  SweepForward(header, state.tables);
-  SweepBackward(header, state.tables);
-  return ScanMiddle(header, state.tables);
+  // Nothing needs d before the backward sweep writes it, so ordering borrows it as scratch.
+  OrderRecords(std::span<Record>(tables.a).subspan(1), tables.d);
+  SweepForward(header, tables);
+  SweepBackward(header, tables);
+  return ScanMiddle(header, tables);
 }
 
 // The token as a C-like string literal: quotes and backslashes escaped, bytes outside printable
@@ -80,7 +75,7 @@ class Run {
       if (header_status == kHeaderEnd) return Finish({kExitOk, ""});
       if (header_status == kHeaderFailed) return Finish(failure_);
       if (!ReadRecords(number, header)) return Finish(failure_);
-      writer_.Append(AnswerCase(header, state_));
+      writer_.Append(AnswerCase(header, tables_));
     }
   }
 
@@ -120,7 +115,7 @@ class Run {
   // room for up to kReserveLimit of them is reserved from the header's count, which saves the
   // copies of growing step by step but, being untouched, costs no memory until records come.
   bool ReadRecords(int64_t number, const CaseHeader& header) {
-    std::vector<Record>& a = state_.tables.a;
+    Table<Record>& a = tables_.a;
     a.resize(1);
     a[0] = Record{0, 0};
     a.reserve(static_cast<size_t>(std::min<int64_t>(int64_t{header.C} + 1, kReserveLimit)));
@@ -180,7 +175,7 @@ class Run {
 
   AnswerWriter writer_;
   IntReader reader_;
-  CaseState state_;
+  Tables tables_;  // kept from case to case
   RunResult failure_{kExitOk, ""};
 };
 

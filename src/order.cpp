@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace maxmedian {
 namespace {
@@ -20,59 +22,102 @@ inline uint64_t Key(const Record& r) {
          (static_cast<uint32_t>(r.second) ^ 0x80000000u);
 }
 
-// Each record is turned into its key once, and goes straight to its place in the order: the
-// number of keys below it, plus the number of equal keys before it. That is n * n comparisons,
-// but without a branch that depends on the data, which for a few dozen records beats sorting
-// by comparisons that mispredict once per record.
+// Four 32-bit lanes: plain C++ arithmetic on them compiles to one vector instruction per
+// operation on any target with 128-bit vectors, and to scalar code elsewhere.
+using Lanes = int32_t __attribute__((vector_size(16)));
+
+// Each record goes straight to its place in the order: the number of records that sort below
+// it. That is n * n comparisons, but four at a time and without a branch that depends on the
+// data, which for a few dozen records beats any sort whose comparisons mispredict. Identical
+// records share a count, and take the places after it in turn.
 void RankSort(Record* records, size_t n) {
-  uint64_t keys[kRankLimit];
+  // The fields in separate arrays, padded to whole vectors with the largest record, which
+  // sorts below none.
+  alignas(16) int32_t first[kRankLimit];
+  alignas(16) int32_t second[kRankLimit];
   Record copy[kRankLimit];
-  for (size_t i = 0; i < n; ++i) {
-    keys[i] = Key(records[i]);
-    copy[i] = records[i];
+  uint8_t taken[kRankLimit] = {};
+  const size_t padded = (n + 3) & ~size_t{3};
+  for (size_t i = 0; i < padded; ++i) {
+    first[i] = i < n ? records[i].first : std::numeric_limits<int32_t>::max();
+    second[i] = i < n ? records[i].second : std::numeric_limits<int32_t>::max();
   }
+  std::copy_n(records, n, copy);
   for (size_t i = 0; i < n; ++i) {
-    const uint64_t key = keys[i];
-    size_t rank = 0;
-    for (size_t j = 0; j < i; ++j) rank += keys[j] <= key;
-    for (size_t j = i + 1; j < n; ++j) rank += keys[j] < key;
-    records[rank] = copy[i];
+    const Lanes f = Lanes{} + copy[i].first;
+    const Lanes s = Lanes{} + copy[i].second;
+    Lanes below = {};
+    for (size_t j = 0; j < padded; j += 4) {
+      Lanes fj, sj;
+      std::memcpy(&fj, first + j, sizeof fj);
+      std::memcpy(&sj, second + j, sizeof sj);
+      below -= (fj < f) | ((fj == f) & (sj < s));  // a true comparison is -1 in every bit
+    }
+    const size_t rank = static_cast<size_t>(below[0] + below[1] + below[2] + below[3]);
+    records[rank + taken[rank]++] = copy[i];
   }
 }
 
-// Least significant digit first, a byte at a time. A byte that is the same in every key orders
-// nothing, so its pass is skipped: costs and values from narrow ranges need fewer passes.
-void RadixSort(std::span<Record> records, std::vector<Record>& scratch) {
+// The record that `key` stands for.
+inline Record FromKey(uint64_t key) {
+  return {static_cast<int32_t>(static_cast<uint32_t>(key >> 32) ^ 0x80000000u),
+          static_cast<int32_t>(static_cast<uint32_t>(key) ^ 0x80000000u)};
+}
+
+inline uint64_t LoadKey(const std::byte* words, size_t i) {
+  uint64_t key;
+  std::memcpy(&key, words + 8 * i, 8);
+  return key;
+}
+
+inline void StoreKey(std::byte* words, size_t i, uint64_t key) {
+  std::memcpy(words + 8 * i, &key, 8);
+}
+
+// Least significant digit first, a byte at a time, on the keys. The keys move between the
+// scratch table and the records' own storage, both seen as 8-byte words, and whatever pass
+// lands in the records' storage last writes records again. A byte that is the same in every
+// key orders nothing, so its pass is skipped: values and costs from narrow ranges take fewer.
+void RadixSort(std::span<Record> records, Table<int64_t>& scratch) {
+  static_assert(sizeof(Record) == 8 && sizeof(int64_t) == 8);
   const size_t n = records.size();
   if (scratch.size() < n) scratch.resize(n);
+  std::byte* const words[2] = {reinterpret_cast<std::byte*>(scratch.data()),
+                               reinterpret_cast<std::byte*>(records.data())};
   std::array<std::array<uint32_t, 256>, 8> count{};
-  for (const Record& r : records) {
-    const uint64_t key = Key(r);
+  for (size_t i = 0; i < n; ++i) {
+    const uint64_t key = Key(records[i]);
+    StoreKey(words[0], i, key);
     for (int b = 0; b < 8; ++b) ++count[b][(key >> (8 * b)) & 0xff];
   }
-  Record* from = records.data();
-  Record* to = scratch.data();
+  int passes = 0;
+  const uint64_t any_key = LoadKey(words[0], 0);
   for (int b = 0; b < 8; ++b) {
     std::array<uint32_t, 256>& bucket = count[b];
-    if (bucket[(Key(from[0]) >> (8 * b)) & 0xff] == n) continue;
+    if (bucket[(any_key >> (8 * b)) & 0xff] == n) continue;
     uint32_t start = 0;
     for (uint32_t& c : bucket) {
       const uint32_t size = c;
       c = start;
       start += size;
     }
+    const std::byte* from = words[passes % 2];
+    std::byte* to = words[(passes + 1) % 2];
     for (size_t i = 0; i < n; ++i) {
-      const Record r = from[i];
-      to[bucket[(Key(r) >> (8 * b)) & 0xff]++] = r;
+      const uint64_t key = LoadKey(from, i);
+      StoreKey(to, bucket[(key >> (8 * b)) & 0xff]++, key);
     }
-    std::swap(from, to);
+    ++passes;
   }
-  if (from != records.data()) std::memcpy(records.data(), from, n * sizeof(Record));
+  // The sorted keys are in one of the two buffers; turn them back into records.
+  if (passes == 0) return;  // every key the same: the records were in order all along
+  const std::byte* sorted = words[passes % 2];
+  for (size_t i = 0; i < n; ++i) records[i] = FromKey(LoadKey(sorted, i));
 }
 
 }  // namespace
 
-void OrderRecords(std::span<Record> records, std::vector<Record>& scratch) {
+void OrderRecords(std::span<Record> records, Table<int64_t>& scratch) {
   if (records.size() < 2) return;
   if (records.size() <= kRankLimit) {
     RankSort(records.data(), records.size());

@@ -3,15 +3,14 @@
 #define MAXMEDIAN_ORDER_H_
 
 #include <span>
-#include <vector>
 
 #include "selection/selection.h"
 
 namespace maxmedian {
 
-// Sorts `records` ascending by (first, second). `scratch` is working storage that grows to the
-// number of records and keeps its capacity for later calls.
-void OrderRecords(std::span<Record> records, std::vector<Record>& scratch);
+// Sorts `records` ascending by (first, second). `scratch` is working storage: it grows to the
+// number of records if it is shorter, and its entries are left meaningless.
+void OrderRecords(std::span<Record> records, Table<int64_t>& scratch);
 
 }  // namespace maxmedian
 

@@ -17,7 +17,7 @@ using testing::kMin32;
 // full 32 bits, so that skipped and performed byte passes both happen.
 TEST(Order, AgreesWithStdSort) {
   std::mt19937 random(7);
-  std::vector<Record> scratch;
+  Table<int64_t> scratch;
   for (size_t size : {0, 1, 2, 3, 31, 32, 33, 255, 256, 257, 1000, 4099, 70000}) {
     for (int32_t spread : {0, 1, 300, 70000, kMax32}) {
       std::uniform_int_distribution<int32_t> number(-spread, spread);
@@ -32,7 +32,7 @@ TEST(Order, AgreesWithStdSort) {
 }
 
 TEST(Order, SignedExtremesAndTies) {
-  std::vector<Record> scratch;
+  Table<int64_t> scratch;
   std::vector<Record> base = {{kMax32, kMin32}, {kMin32, kMax32}, {0, -1},  {-1, 0},
                               {0, 0},           {kMin32, kMin32}, {-1, -1}, {kMax32, kMax32}};
   for (size_t copies : {1, 40}) {  // a comparison sort, then the radix sort

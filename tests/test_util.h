@@ -22,6 +22,12 @@ inline Tables TablesWith(std::initializer_list<Record> records) {
   return tables;
 }
 
+// The entries of a table, as a plain vector that tests can compare.
+template <class T>
+std::vector<T> Plain(const Table<T>& table) {
+  return std::vector<T>(table.begin(), table.end());
+}
+
 // The worked case: ordered records of a case with N = 3.
 inline Tables WorkedCase() { return TablesWith({{5, 18}, {20, 20}, {30, 25}, {35, 30}, {50, 21}}); }
 

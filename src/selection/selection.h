@@ -6,7 +6,8 @@
 
 #include <compare>
 #include <cstdint>
-#include <vector>
+
+#include "table_allocator.h"
 
 namespace maxmedian {
 
@@ -25,12 +26,13 @@ struct CaseHeader {
 };
 
 // The storage a case works in. It grows on demand and keeps its capacity from case to case, so a
-// run of cases allocates only when a case is larger than every earlier one.
+// run of cases allocates only when a case is larger than every earlier one. Entries a case has
+// not written hold whatever an earlier case (or nothing) left there.
 struct Tables {
-  std::vector<Record> a;   // a: the case's records at positions 1..C; position 0 holds no record
-  std::vector<int64_t> c;  // c[k]: least total cost of h records before position k
-  std::vector<int64_t> d;  // d[k]: least total cost of h records after position k
-  std::vector<int32_t> Q;  // Q: max-heap of the h cheapest costs a sweep has passed
+  Table<Record> a;   // a: the case's records at positions 1..C; position 0 holds no record
+  Table<int64_t> c;  // c[k]: least total cost of h records before position k
+  Table<int64_t> d;  // d[k]: least total cost of h records after position k
+  Table<int32_t> Q;  // Q: max-heap of the h cheapest costs a sweep has passed
 };
 
 // Returns h, the number of records a choice takes on each side of its middle: N / 2, truncated

@@ -13,11 +13,23 @@ namespace {
 // branch), and the cost is then sifted up from there, which rarely takes more than a step.
 inline __attribute__((always_inline)) void ReplaceTop(int32_t* heap, size_t n, int32_t cost) {
   size_t hole = 0;
+  if (n < 64) {
+    for (size_t child = 1; child < n; child = 2 * hole + 1) {
+      child += child + 1 < n && heap[child + 1] > heap[child];
+      if (heap[child] <= cost) break;
+      heap[hole] = heap[child];
+      hole = child;
+    }
+    heap[hole] = cost;
+    return;
+  }
   size_t child = 1;
   while (child + 1 < n) {
-    // The descent's next loads depend on this level's choice; asking for the great-grandchildren
-    // now (they sit together, eight in a row) overlaps their fetch with two levels of work.
-    __builtin_prefetch(heap + std::min(8 * hole + 7, n - 1));
+    const size_t ahead = 16 * hole + 15;
+    if (ahead < n) {
+      __builtin_prefetch(heap + ahead);
+      __builtin_prefetch(heap + std::min(ahead + 15, n - 1));
+    }
     child += heap[child + 1] > heap[child];
     heap[hole] = heap[child];
     hole = child;
@@ -40,7 +52,7 @@ inline __attribute__((always_inline)) void ReplaceTop(int32_t* heap, size_t n, i
 // record passed (from 0) is record[i * step], and its sum of the h cheapest costs passed before
 // it goes to sum[i * step]. Both sweeps are this one, run from opposite ends.
 void Sweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_t h,
-           std::vector<int32_t>& Q) {
+           Table<int32_t>& Q) {
   Q.clear();  // keeps the storage for the next sweep
   if (h < 0 || h > C) return;
   int64_t S = 0;  // S: sum of the costs in Q, widened so that it never wraps
@@ -62,7 +74,7 @@ void Sweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_
   }
 }
 
-void GrowTo(std::vector<int64_t>& table, int64_t size) {
+void GrowTo(Table<int64_t>& table, int64_t size) {
   if (static_cast<int64_t>(table.size()) < size) table.resize(static_cast<size_t>(size));
 }
 
