@@ -101,7 +101,8 @@ void BM_Sweeps(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * 200000);
 }
-BENCHMARK(BM_Sweeps)->Arg(1001)->Arg(40001)->Arg(100001)->Arg(199999);
+BENCHMARK(BM_Sweeps)->Arg(17)->Arg(33)->Arg(65)->Arg(129)->Arg(1001)->Arg(40001)->Arg(100001)->Arg(
+    199999);
 
 // The sweeps and the scan over many small cases of 1 to 40 ordered records. Every case is drawn
 // afresh: cases that repeat would let the branch predictor learn them.
