@@ -28,32 +28,35 @@ using Lanes = int32_t __attribute__((vector_size(16)));
 
 // Each record goes straight to its place in the order: the number of records that sort below
 // it. That is n * n comparisons, but four at a time and without a branch that depends on the
-// data, which for a few dozen records beats any sort whose comparisons mispredict. Identical
-// records share a count, and take the places after it in turn.
+// data, which for a few dozen records beats any sort whose comparisons mispredict. The vector
+// pass compares values only; the rare record that shares its value with another is placed
+// among them by cost afterwards, and identical records take the places after their count in
+// turn.
 void RankSort(Record* records, size_t n) {
-  // The fields in separate arrays, padded to whole vectors with the largest record, which
-  // sorts below none.
+  // The values in an array of their own, padded to whole vectors with the largest value, which
+  // is below none (padding that equals a value only sends that record down the tie path).
   alignas(16) int32_t first[kRankLimit];
-  alignas(16) int32_t second[kRankLimit];
   Record copy[kRankLimit];
   uint8_t taken[kRankLimit] = {};
   const size_t padded = (n + 3) & ~size_t{3};
   for (size_t i = 0; i < padded; ++i) {
     first[i] = i < n ? records[i].first : std::numeric_limits<int32_t>::max();
-    second[i] = i < n ? records[i].second : std::numeric_limits<int32_t>::max();
   }
   std::copy_n(records, n, copy);
   for (size_t i = 0; i < n; ++i) {
     const Lanes f = Lanes{} + copy[i].first;
-    const Lanes s = Lanes{} + copy[i].second;
-    Lanes below = {};
+    Lanes below = {}, equal = {};
     for (size_t j = 0; j < padded; j += 4) {
-      Lanes fj, sj;
+      Lanes fj;
       std::memcpy(&fj, first + j, sizeof fj);
-      std::memcpy(&sj, second + j, sizeof sj);
-      below -= (fj < f) | ((fj == f) & (sj < s));  // a true comparison is -1 in every bit
+      below -= fj < f;  // a true comparison is -1 in every bit
+      equal -= fj == f;
     }
-    const size_t rank = static_cast<size_t>(below[0] + below[1] + below[2] + below[3]);
+    size_t rank = static_cast<size_t>(below[0] + below[1] + below[2] + below[3]);
+    if (equal[0] + equal[1] + equal[2] + equal[3] > 1) {
+      for (size_t j = 0; j < n; ++j)
+        rank += copy[j].first == copy[i].first && copy[j].second < copy[i].second;
+    }
     records[rank + taken[rank]++] = copy[i];
   }
 }
