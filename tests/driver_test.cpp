@@ -16,6 +16,7 @@ namespace {
 
 using testing::kMax32;
 using testing::kMin32;
+using testing::LimitedSink;
 
 RunResult RunOn(std::string_view input, std::string* output, size_t chunk = SIZE_MAX) {
   StringSource source(input, chunk);
@@ -168,25 +169,6 @@ TEST(Driver, MalformedInputIsLocated) {
     EXPECT_EQ(got, c.output) << c.input;
   }
 }
-
-// A sink that holds `capacity` bytes and then fails with `error`.
-class LimitedSink final : public ByteSink {
- public:
-  LimitedSink(size_t capacity, int error) : capacity_(capacity), error_(error) {}
-  bool Write(const char* data, size_t size) override {
-    if (text.size() + size > capacity_) {
-      errno = error_;
-      return false;
-    }
-    text.append(data, size);
-    return true;
-  }
-  std::string text;
-
- private:
-  size_t capacity_;
-  int error_;
-};
 
 TEST(Driver, FailedWritesAreNeverSuccess) {
   StringSource source("1 1 5 7 3\n1 1 5 8 3\n");

@@ -2,12 +2,15 @@
 #ifndef MAXMEDIAN_TESTS_TEST_UTIL_H_
 #define MAXMEDIAN_TESTS_TEST_UTIL_H_
 
+#include <cerrno>
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
+#include <string>
 #include <vector>
 
 #include "selection/selection.h"
+#include "writer.h"
 
 namespace maxmedian::testing {
 
@@ -21,6 +24,26 @@ inline Tables TablesWith(std::initializer_list<Record> records) {
   tables.a.insert(tables.a.end(), records);
   return tables;
 }
+
+// A sink that holds `capacity` bytes and then fails every write with `error`, like a full disk
+// (ENOSPC) or a reader that has gone (EPIPE).
+class LimitedSink final : public ByteSink {
+ public:
+  LimitedSink(size_t capacity, int error) : capacity_(capacity), error_(error) {}
+  bool Write(const char* data, size_t size) override {
+    if (text.size() + size > capacity_) {
+      errno = error_;
+      return false;
+    }
+    text.append(data, size);
+    return true;
+  }
+  std::string text;
+
+ private:
+  size_t capacity_;
+  int error_;
+};
 
 // The entries of a table, as a plain vector that tests can compare.
 template <class T>

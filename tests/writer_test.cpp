@@ -10,23 +10,7 @@
 namespace maxmedian {
 namespace {
 
-// Accepts `capacity` bytes, then fails every write with ENOSPC, like a full disk.
-class FullSink final : public ByteSink {
- public:
-  explicit FullSink(size_t capacity) : capacity_(capacity) {}
-  bool Write(const char* data, size_t size) override {
-    if (text.size() + size > capacity_) {
-      errno = ENOSPC;
-      return false;
-    }
-    text.append(data, size);
-    return true;
-  }
-  std::string text;
-
- private:
-  size_t capacity_;
-};
+using testing::LimitedSink;
 
 TEST(Writer, FormatsEveryRange) {
   StringSink sink;
@@ -54,7 +38,7 @@ TEST(Writer, FlushesWhenTheBufferFills) {
 }
 
 TEST(Writer, AFailedWriteIsReportedAndSticks) {
-  FullSink sink(0);
+  LimitedSink sink(0, ENOSPC);
   AnswerWriter writer(sink);
   writer.Append(5);
   EXPECT_FALSE(writer.Flush());
@@ -65,7 +49,7 @@ TEST(Writer, AFailedWriteIsReportedAndSticks) {
 }
 
 TEST(Writer, AFailureWhileFillingStopsAppending) {
-  FullSink sink(AnswerWriter::kBufferSize);
+  LimitedSink sink(AnswerWriter::kBufferSize, ENOSPC);
   AnswerWriter writer(sink);
   bool ok = true;
   for (int i = 0; i < 100000 && ok; ++i) ok = writer.Append(123456);
@@ -74,7 +58,7 @@ TEST(Writer, AFailureWhileFillingStopsAppending) {
 }
 
 TEST(Writer, EmptyFlushWritesNothing) {
-  FullSink sink(0);
+  LimitedSink sink(0, ENOSPC);
   AnswerWriter writer(sink);
   EXPECT_TRUE(writer.Flush());
   EXPECT_EQ(writer.write_error(), 0);
