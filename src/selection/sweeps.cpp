@@ -18,20 +18,12 @@ constexpr int64_t kShortSweepLimit = 128;
 // the top is usually among the smaller ones and ends up near the leaves, so the hole left at the
 // top first walks down along the larger children all the way (choosing a child without a
 // branch), and the cost is then sifted up from there, which rarely takes more than a step.
-inline __attribute__((always_inline)) void ReplaceTop(int32_t* heap, size_t n, int32_t cost) {
+inline void ReplaceTop(int32_t* heap, size_t n, int32_t cost) {
   size_t hole = 0;
-  if (n < 64) {
-    for (size_t child = 1; child < n; child = 2 * hole + 1) {
-      child += child + 1 < n && heap[child + 1] > heap[child];
-      if (heap[child] <= cost) break;
-      heap[hole] = heap[child];
-      hole = child;
-    }
-    heap[hole] = cost;
-    return;
-  }
   size_t child = 1;
   while (child + 1 < n) {
+    // Each step of the walk loads what the last one chose; the nodes four levels down, sixteen
+    // in a row, are fetched ahead so that a large heap's lower levels arrive in time.
     const size_t ahead = 16 * hole + 15;
     if (ahead < n) {
       __builtin_prefetch(heap + ahead);
@@ -115,7 +107,7 @@ void Sweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_
            Table<int32_t>& Q) {
   Q.clear();  // keeps the storage for the next sweep
   if (h < 0 || h > C) return;
-  if (h == 0) {
+  if (h == 0) {  // no heap: every sum is of no costs
     for (int64_t i = 0; i < C; ++i) sum[i * step] = 0;
     return;
   }
