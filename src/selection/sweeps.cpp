@@ -7,10 +7,12 @@
 namespace maxmedian {
 namespace {
 
-// A short sweep over a small heap keeps the heap fully sorted: updating it touches every entry,
-// but without a branch, where heap replacements in a short sweep mispredict at nearly every
-// position. Longer sweeps replace rarely enough that a true heap is cheaper.
-constexpr int64_t kSortedHeapLimit = 32;
+// A short sweep over a small heap keeps the heap fully sorted in vector registers: updating it
+// touches every entry, but without a branch, where heap replacements in a short sweep mispredict
+// at nearly every position. Longer sweeps replace rarely enough that a true heap is cheaper.
+constexpr int64_t kLanes = 4;       // 32-bit costs in a 128-bit vector
+constexpr int64_t kMaxVectors = 8;  // a sorted heap of up to 32 costs
+constexpr int64_t kSortedHeapLimit = kLanes * kMaxVectors;
 constexpr int64_t kShortSweepLimit = 128;
 
 // Puts `cost` in place of the largest cost of the max-heap heap[0..n) and restores the heap
@@ -47,16 +49,6 @@ inline void ReplaceTop(int32_t* heap, size_t n, int32_t cost) {
   heap[hole] = cost;
 }
 
-// Replaces the largest cost of the descending array heap[0..n) by `cost` when `cost` is smaller,
-// keeping the array descending, and leaves it as it is otherwise: every entry becomes the larger
-// of its right neighbour and the smaller of itself and `cost`, with no branch to mispredict.
-// Returns the new largest cost.
-inline int32_t ReplaceTopSorted(int32_t* heap, size_t n, int32_t cost) {
-  for (size_t k = 0; k + 1 < n; ++k) heap[k] = std::max(heap[k + 1], std::min(heap[k], cost));
-  heap[n - 1] = std::min(heap[n - 1], cost);
-  return heap[0];
-}
-
 // In the sweeps below, the i-th record passed (from 0) is record[i * step], and its sum of the
 // h cheapest costs passed before it goes to sum[i * step]; heap has room for h costs, h > 0.
 
@@ -81,24 +73,50 @@ void HeapSweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, in
   }
 }
 
-// The sweep with Q sorted largest first, which is one valid heap order.
+using Lanes = int32_t __attribute__((vector_size(4 * kLanes)));  // kLanes costs
+
+inline Lanes Min(Lanes a, Lanes b) {
+  const Lanes a_smaller = a < b;  // all ones where true
+  return (a & a_smaller) | (b & ~a_smaller);
+}
+inline Lanes Max(Lanes a, Lanes b) { return Min(a, b) ^ a ^ b; }
+
+// The sweep with Q sorted largest first, which is one valid heap order, and held in kVectors
+// vector registers for the length of the sweep (padded with the smallest possible cost), then
+// stored. A replacement updates every entry without a branch: each becomes the larger of its
+// right neighbour and the smaller of itself and the new cost, which removes the largest cost
+// and puts the new one in order, or changes nothing when the new cost is not smaller.
+template <int kVectors>
 void SortedSweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_t h,
                  int32_t* heap) {
-  const size_t n = static_cast<size_t>(h);
-  // Start from the largest possible costs, which the first h costs then replace one by one.
-  std::fill(heap, heap + n, std::numeric_limits<int32_t>::max());
+  constexpr int32_t kLeast = std::numeric_limits<int32_t>::min();
+  constexpr int32_t kMost = std::numeric_limits<int32_t>::max();
+  Lanes q[kVectors];
+  for (int k = 0; k < kVectors; ++k) {
+    for (int lane = 0; lane < kLanes; ++lane) q[k][lane] = kLanes * k + lane < h ? kMost : kLeast;
+  }
+  auto replace_top = [&q](int32_t cost) {
+    const Lanes c = Lanes{} + cost;
+    for (int k = 0; k < kVectors; ++k) {
+      const Lanes after = k + 1 < kVectors ? q[k + 1] : Lanes{} + kLeast;
+      const Lanes next = __builtin_shufflevector(q[k], after, 1, 2, 3, 4);
+      q[k] = Max(next, Min(q[k], c));
+    }
+  };
+  // The largest possible costs are replaced one by one by the first h costs.
   int64_t S = 0;
   for (int64_t i = 0; i < h; ++i) {
     S += record[i * step].second;
-    ReplaceTopSorted(heap, n, record[i * step].second);
+    replace_top(record[i * step].second);
   }
-  int32_t top = heap[0];
   for (int64_t i = h; i < C; ++i) {
     sum[i * step] = S;
     const int32_t cost = record[i * step].second;
+    const int32_t top = q[0][0];
     S += int64_t{std::min(cost, top)} - top;
-    top = ReplaceTopSorted(heap, n, cost);
+    replace_top(cost);
   }
+  for (int64_t i = 0; i < h; ++i) heap[i] = q[i / kLanes][i % kLanes];
 }
 
 // One sweep over the C records starting at `record` and stepping by `step` positions. Both
@@ -113,7 +131,11 @@ void Sweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_
   }
   Q.resize(static_cast<size_t>(h));
   if (h <= kSortedHeapLimit && C <= kShortSweepLimit) {
-    SortedSweep(record, sum, step, C, h, Q.data());
+    using SortedSweepFn = void (*)(const Record*, int64_t*, ptrdiff_t, int64_t, int64_t, int32_t*);
+    static constexpr SortedSweepFn kSortedSweep[kMaxVectors] = {
+        SortedSweep<1>, SortedSweep<2>, SortedSweep<3>, SortedSweep<4>,
+        SortedSweep<5>, SortedSweep<6>, SortedSweep<7>, SortedSweep<8>};
+    kSortedSweep[(h + kLanes - 1) / kLanes - 1](record, sum, step, C, h, Q.data());
   } else {
     HeapSweep(record, sum, step, C, h, Q.data());
   }
