@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -69,19 +70,25 @@ class Run {
       : writer_(output), reader_(input, [this] { return writer_.Flush(); }) {}
 
   RunResult Go() {
-    for (int64_t number = 1;; ++number) {
-      CaseHeader header;
-      const int header_status = ReadHeader(number, header);
-      if (header_status == kHeaderEnd) return Finish({kExitOk, ""});
-      if (header_status == kHeaderFailed) return Finish(failure_);
-      if (!ReadRecords(number, header)) return Finish(failure_);
-      writer_.Append(AnswerCase(header, tables_));
+    int64_t number = 1;
+    try {
+      for (;; ++number) {
+        CaseHeader header;
+        const int header_status = ReadHeader(number, header);
+        if (header_status == kHeaderEnd) return Finish({kExitOk, ""});
+        if (header_status == kHeaderFailed) return Finish(failure_);
+        if (!ReadRecords(number, header)) return Finish(failure_);
+        writer_.Append(AnswerCase(header, tables_));
+      }
+    } catch (const std::bad_alloc&) {
+      // A case too large for the memory there is: the answers so far still go out.
+      return Finish({kExitIoError, "case " + std::to_string(number) + ": out of memory"});
     }
   }
 
  private:
   static constexpr int kHeaderRead = 0, kHeaderEnd = 1, kHeaderFailed = 2;
-  static constexpr int64_t kReserveLimit = int64_t{1} << 20;
+  static constexpr int64_t kReserveLimit = int64_t{1} << 18;
 
   // Reads N, C and F. A clean end of input before N ends the run.
   int ReadHeader(int64_t number, CaseHeader& header) {

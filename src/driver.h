@@ -26,7 +26,8 @@ struct RunResult {
 // answer is written before the reader waits for more input. Stops at the first malformed case or
 // failed read or write, with every answer of the cases before it written first (unless writing
 // is what failed) and a message that locates the fault. A write that fails because the reader of
-// the output has gone (EPIPE) ends the run with kExitIoError and no message.
+// the output has gone (EPIPE) ends the run with kExitIoError and no message; running out of
+// memory ends it with kExitIoError and a message naming the case.
 RunResult RunCases(ByteSource& input, ByteSink& output);
 
 }  // namespace maxmedian

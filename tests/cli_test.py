@@ -67,6 +67,15 @@ class BadInput(unittest.TestCase):
             self.assertLess(peak_kib, 64 * 1024)
 
 
+    @unittest.skipIf(os.environ.get("MAXMEDIAN_SKIP_MEMORY_CHECK"), "sanitizers reserve memory")
+    def test_out_of_memory_is_an_error_after_the_answers(self):
+        def limit():  # room for the program, not for three tables of 3,000,000 records
+            resource.setrlimit(resource.RLIMIT_AS, (48 << 20, 48 << 20))
+        p = run(WORKED + b"1 3000000 5\n" + b"7 3\n" * 3000000, preexec_fn=limit)
+        self.assertEqual((p.returncode, p.stdout), (2, b"35\n"))
+        self.assertEqual(p.stderr, b"maxmedian: case 2: out of memory\n")
+
+
 class Streams(unittest.TestCase):
     def test_answer_arrives_while_the_pipe_is_open(self):
         p = subprocess.Popen([BINARY], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
