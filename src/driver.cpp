@@ -188,6 +188,12 @@ class Run {
 
 }  // namespace
 
-RunResult RunCases(ByteSource& input, ByteSink& output) { return Run(input, output).Go(); }
+RunResult RunCases(ByteSource& input, ByteSink& output) {
+  try {
+    return Run(input, output).Go();
+  } catch (const std::bad_alloc&) {  // not even the buffers fit: no answer can have been made
+    return {kExitIoError, "out of memory"};
+  }
+}
 
 }  // namespace maxmedian
