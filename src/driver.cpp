@@ -8,7 +8,6 @@
 #include <new>
 #include <span>
 #include <string_view>
-#include <vector>
 
 #include "order.h"
 #include "selection/selection.h"
@@ -74,9 +73,9 @@ class Run {
     try {
       for (;; ++number) {
         CaseHeader header;
-        const int header_status = ReadHeader(number, header);
-        if (header_status == kHeaderEnd) return Finish({kExitOk, ""});
-        if (header_status == kHeaderFailed) return Finish(failure_);
+        const Header header_read = ReadHeader(number, header);
+        if (header_read == Header::kInputEnded) return Finish({kExitOk, ""});
+        if (header_read == Header::kFailed) return Finish(failure_);
         if (!ReadRecords(number, header)) return Finish(failure_);
         writer_.Append(AnswerCase(header, tables_));
       }
@@ -87,11 +86,11 @@ class Run {
   }
 
  private:
-  static constexpr int kHeaderRead = 0, kHeaderEnd = 1, kHeaderFailed = 2;
+  enum class Header { kRead, kInputEnded, kFailed };
   static constexpr int64_t kReserveLimit = int64_t{1} << 18;
 
   // Reads N, C and F. A clean end of input before N ends the run.
-  int ReadHeader(int64_t number, CaseHeader& header) {
+  Header ReadHeader(int64_t number, CaseHeader& header) {
     static constexpr const char* kField[] = {"the choice size N", "the record count C",
                                              "the budget F"};
     int32_t* const field[] = {&header.N, &header.C, &header.F};
@@ -102,20 +101,20 @@ class Run {
         if (i == 1 && header.C < 0) {
           Fail(Where(reader_) + "expected a record count C of 0 or more for case " +
                std::to_string(number) + ", found " + std::to_string(header.C));
-          return kHeaderFailed;
+          return Header::kFailed;
         }
         continue;
       }
       if (status == ReadStatus::kEnd) {
-        if (i == 0) return kHeaderEnd;
+        if (i == 0) return Header::kInputEnded;
         Fail(Where(reader_) + "input ends inside the header of case " + std::to_string(number) +
              ": found " + std::to_string(i) + " of its 3 numbers (N C F)");
       } else {
         FailToken(status, std::string(kField[i]) + " of case " + std::to_string(number));
       }
-      return kHeaderFailed;
+      return Header::kFailed;
     }
-    return kHeaderRead;
+    return Header::kRead;
   }
 
   // Reads the C records of a case into a[1..C]. The table grows with the records that arrive:
