@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 
+#include "lanes.h"
+
 namespace maxmedian {
 namespace {
 
@@ -22,10 +24,6 @@ inline uint64_t Key(const Record& r) {
          (static_cast<uint32_t>(r.second) ^ 0x80000000u);
 }
 
-// Four 32-bit lanes: plain C++ arithmetic on them compiles to one vector instruction per
-// operation on any target with 128-bit vectors, and to scalar code elsewhere.
-using Lanes = int32_t __attribute__((vector_size(16)));
-
 // Each record goes straight to its place in the order: the number of records that sort below
 // it. That is n * n comparisons, but four at a time and without a branch that depends on the
 // data, which for a few dozen records beats any sort whose comparisons mispredict. The vector
@@ -38,7 +36,7 @@ void RankSort(Record* records, size_t n) {
   alignas(16) int32_t first[kRankLimit];
   Record copy[kRankLimit];
   uint8_t taken[kRankLimit] = {};
-  const size_t padded = (n + 3) & ~size_t{3};
+  const size_t padded = (n + kLanes - 1) / kLanes * kLanes;
   for (size_t i = 0; i < padded; ++i) {
     first[i] = i < n ? records[i].first : std::numeric_limits<int32_t>::max();
   }
@@ -46,7 +44,7 @@ void RankSort(Record* records, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     const Lanes f = Lanes{} + copy[i].first;
     Lanes below = {}, equal = {};
-    for (size_t j = 0; j < padded; j += 4) {
+    for (size_t j = 0; j < padded; j += kLanes) {
       Lanes fj;
       std::memcpy(&fj, first + j, sizeof fj);
       below -= fj < f;  // a true comparison is -1 in every bit

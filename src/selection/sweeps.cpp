@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <limits>
 
+#include "lanes.h"
 #include "selection/selection.h"
 
 namespace maxmedian {
@@ -10,7 +11,6 @@ namespace {
 // A short sweep over a small heap keeps the heap fully sorted in vector registers: updating it
 // touches every entry, but without a branch, where heap replacements in a short sweep mispredict
 // at nearly every position. Longer sweeps replace rarely enough that a true heap is cheaper.
-constexpr int64_t kLanes = 4;       // 32-bit costs in a 128-bit vector
 constexpr int64_t kMaxVectors = 8;  // a sorted heap of up to 32 costs
 constexpr int64_t kSortedHeapLimit = kLanes * kMaxVectors;
 constexpr int64_t kShortSweepLimit = 128;
@@ -73,14 +73,6 @@ void HeapSweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, in
   }
 }
 
-using Lanes = int32_t __attribute__((vector_size(4 * kLanes)));  // kLanes costs
-
-inline Lanes Min(Lanes a, Lanes b) {
-  const Lanes a_smaller = a < b;  // all ones where true
-  return (a & a_smaller) | (b & ~a_smaller);
-}
-inline Lanes Max(Lanes a, Lanes b) { return Min(a, b) ^ a ^ b; }
-
 // The sweep with Q sorted largest first, which is one valid heap order, and held in kVectors
 // vector registers for the length of the sweep (padded with the smallest possible cost), then
 // stored. A replacement updates every entry without a branch: each becomes the larger of its
@@ -99,6 +91,7 @@ void SortedSweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, 
     const Lanes c = Lanes{} + cost;
     for (int k = 0; k < kVectors; ++k) {
       const Lanes after = k + 1 < kVectors ? q[k + 1] : Lanes{} + kLeast;
+      static_assert(kLanes == 4);
       const Lanes next = __builtin_shufflevector(q[k], after, 1, 2, 3, 4);
       q[k] = Max(next, Min(q[k], c));
     }
