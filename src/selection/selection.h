@@ -39,12 +39,14 @@ struct Tables {
 // toward zero, so negative for N below -1.
 inline int64_t HalfSize(int32_t N) { return N / 2; }
 
-// Fills c[h + 1..C] from the records at a[1..C], which must be in order. Grows c to C + 1 entries
-// if it is shorter. When h is negative or greater than C it writes nothing and leaves Q empty.
+// Fills c[h + 1..C] from the records at a[1..C], which must be in order (a holds at least C + 1
+// entries), and leaves the h cheapest costs of the case in Q. Grows c to C + 1 entries if it is
+// shorter. When h is negative or greater than C it writes nothing and leaves Q empty.
 void SweepForward(const CaseHeader& header, Tables& tables);
 
-// Fills d[1..C - h] from the records at a[1..C], which must be in order. Grows d to C + 1 entries
-// if it is shorter. When h is negative or greater than C it writes nothing and leaves Q empty.
+// Fills d[1..C - h] from the records at a[1..C], which must be in order (a holds at least C + 1
+// entries), and leaves the h cheapest costs of the case in Q. Grows d to C + 1 entries if it is
+// shorter. When h is negative or greater than C it writes nothing and leaves Q empty.
 void SweepBackward(const CaseHeader& header, Tables& tables);
 
 // Returns the largest value at a position k in h + 1..C - h whose cost plus c[k] plus d[k] is at
