@@ -23,7 +23,9 @@ int32_t AnswerCase(const CaseHeader& header, Tables& tables) {
   const int64_t h = HalfSize(header.N);
   // Too few records (or a negative h) leaves no choice to make: skip the work, not the answer.
   if (h < 0 || 2 * h + 1 > header.C) return -1;
-  // Nothing needs d before the backward sweep writes it, so ordering borrows it as scratch.
+  // Nothing needs d before the backward sweep writes it, so ordering borrows it as scratch,
+  // grown first to the size the sweep needs so that it is not reallocated in between.
+  if (tables.d.size() < tables.a.size()) tables.d.resize(tables.a.size());
   OrderRecords(std::span<Record>(tables.a).subspan(1), tables.d);
   SweepForward(header, tables);
   SweepBackward(header, tables);
