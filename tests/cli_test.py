@@ -63,8 +63,25 @@ class BadInput(unittest.TestCase):
         self.assertEqual(p.returncode, 1)
         self.assertIn(b"found 3 of its 2000000000 records", p.stderr)
         if not os.environ.get("MAXMEDIAN_SKIP_MEMORY_CHECK"):
-            peak_kib = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-            self.assertLess(peak_kib, 64 * 1024)
+            # A fresh interpreter whose only child is the program: its children's peak is ours.
+            probe = ("import resource, subprocess, sys\n"
+                     "subprocess.run([sys.argv[1]], input=b'3 2000000000 5 1 1 2 2 3 3',"
+                     " capture_output=True)\n"
+                     "print(resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)")
+            peak_kib = int(subprocess.run([sys.executable, "-c", probe, BINARY],
+                                          capture_output=True, timeout=60).stdout)
+            self.assertLess(peak_kib, 16 * 1024)
+
+    def test_negative_count(self):
+        self.check(b"1 -1 5\n", b"", b"1:3")
+
+    def test_huge_claim_ends_quickly_in_little_memory(self):
+        p = subprocess.Popen([BINARY], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.PIPE)
+        _, stderr = p.communicate(b"3 2000000000 5 1 1 2 2 3 3", timeout=60)
+        _, status, usage = os.wait4(p.pid, 0) if p.returncode is None else (0, 0, None)
+        self.assertEqual(p.returncode, 1)
+        self.assertIn(b"found 3 of its 2000000000 records", stderr)
 
 
     @unittest.skipIf(os.environ.get("MAXMEDIAN_SKIP_MEMORY_CHECK"), "sanitizers reserve memory")
