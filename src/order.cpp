@@ -123,8 +123,7 @@ void OrderRecords(std::span<Record> records, Table<int64_t>& scratch) {
   if (records.size() <= kRankLimit) {
     RankSort(records.data(), records.size());
   } else if (records.size() < kRadixThreshold) {
-    std::sort(records.begin(), records.end(),
-              [](const Record& x, const Record& y) { return Key(x) < Key(y); });
+    std::sort(records.begin(), records.end());
   } else {
     RadixSort(records, scratch);
   }
