@@ -2,6 +2,8 @@
 // loop on inputs shaped like one large case and like many small ones.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,6 +22,15 @@ std::vector<Record> RandomRecords(std::mt19937& random, size_t count, int32_t ma
   std::vector<Record> records(count);
   for (Record& r : records) r = {value(random), cost(random)};
   return records;
+}
+
+// Tables holding `records` (position 0 included) in order, prepared for `header`.
+Tables PreparedTables(const CaseHeader& header, const std::vector<Record>& records) {
+  Tables tables;
+  if (!tables.a.Resize(records.size()) || !PrepareTables(header, tables)) abort();
+  std::copy(records.begin(), records.end(), tables.a.begin());
+  OrderRecords(std::span<Record>(tables.a.data() + 1, records.size() - 1), tables.d);
+  return tables;
 }
 
 void AppendCase(std::string& text, int32_t N, int64_t F, const std::vector<Record>& records) {
@@ -76,6 +87,7 @@ void BM_Order(benchmark::State& state) {
       RandomRecords(random, 200000 / size * size, 1000000000, 20000);
   std::vector<Record> work;
   Table<int64_t> scratch;
+  if (!scratch.Resize(size)) state.SkipWithError("out of memory");
   for (auto _ : state) {
     work = records;
     for (size_t start = 0; start < work.size(); start += size) {
@@ -88,12 +100,9 @@ void BM_Order(benchmark::State& state) {
 BENCHMARK(BM_Order)->Arg(8)->Arg(20)->Arg(40)->Arg(200)->Arg(2000)->Arg(200000);
 
 void BM_Sweeps(benchmark::State& state) {
-  Tables tables;
   std::mt19937 random(5);
-  const std::vector<Record> records = RandomRecords(random, 200001, 1000000000, 20000);
-  tables.a.assign(records.begin(), records.end());
-  OrderRecords(std::span<Record>(tables.a).subspan(1), tables.d);
   const CaseHeader header{static_cast<int32_t>(state.range(0)), 200000, 0};
+  Tables tables = PreparedTables(header, RandomRecords(random, 200001, 1000000000, 20000));
   for (auto _ : state) {
     SweepForward(header, tables);
     SweepBackward(header, tables);
@@ -113,11 +122,8 @@ void BM_SweepsSmall(benchmark::State& state) {
   for (int i = 0; i < static_cast<int>(state.range(0)); ++i) {
     const int C = std::uniform_int_distribution<int>(1, 40)(random);
     const int N = std::uniform_int_distribution<int>(1, C)(random);
-    Tables tables;
-    const std::vector<Record> drawn = RandomRecords(random, C + 1, 1000000, 100000);
-    tables.a.assign(drawn.begin(), drawn.end());
-    OrderRecords(std::span<Record>(tables.a).subspan(1), tables.d);
-    cases.push_back({CaseHeader{N, C, 100000 * (N + 1) / 2}, std::move(tables)});
+    const CaseHeader header{N, C, 100000 * (N + 1) / 2};
+    cases.push_back({header, PreparedTables(header, RandomRecords(random, C + 1, 1000000, 100000))});
     records += C;
   }
   for (auto _ : state) {

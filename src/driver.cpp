@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <new>
 #include <span>
 #include <string_view>
 
@@ -15,81 +14,92 @@
 namespace maxmedian {
 namespace {
 
-constexpr std::string_view kInputName = "<stdin>";
-constexpr std::string_view kOutputName = "<stdout>";
+// The outcome of a case: its answer, or the memory for its tables ran out.
+struct Answer {
+  bool answered;
+  int32_t value;
+};
 
 // Answers one case whose records stand at a[1..C].
-int32_t AnswerCase(const CaseHeader& header, Tables& tables) {
+Answer AnswerCase(const CaseHeader& header, Tables& tables) {
   const int64_t h = HalfSize(header.N);
   // Too few records (or a negative h) leaves no choice to make: skip the work, not the answer.
-  if (h < 0 || 2 * h + 1 > header.C) return -1;
-  // Nothing needs d before the backward sweep writes it, so ordering borrows it as scratch,
-  // grown first to the size the sweep needs so that it is not reallocated in between.
-  if (tables.d.size() < tables.a.size()) tables.d.resize(tables.a.size());
-  OrderRecords(std::span<Record>(tables.a).subspan(1), tables.d);
+  if (h < 0 || 2 * h + 1 > header.C) return {true, -1};
+  if (!PrepareTables(header, tables)) return {false, 0};
+  // Nothing needs d before the backward sweep writes it, so ordering borrows it as scratch.
+  OrderRecords(std::span<Record>(tables.a.data() + 1, static_cast<size_t>(header.C)), tables.d);
   SweepForward(header, tables);
   SweepBackward(header, tables);
-  return ScanMiddle(header, tables);
+  return {true, ScanMiddle(header, tables)};
 }
 
-// The token as a C-like string literal: quotes and backslashes escaped, bytes outside printable
-// ASCII as \xHH, so that a message stays one clean line whatever the input held.
-std::string Quote(std::string_view bytes, bool truncated) {
+// Adds the token as a C-like string literal: quotes and backslashes escaped, bytes outside
+// printable ASCII as \xHH, so that a message stays one clean line whatever the input held.
+void Quote(Message& out, std::string_view bytes, bool truncated) {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
+  out.Put('"');
   for (const char ch : bytes) {
     const auto byte = static_cast<unsigned char>(ch);
     if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
+      out.Put('\\');
+      out.Put(ch);
     } else if (byte >= 0x20 && byte < 0x7f) {
-      out += ch;
+      out.Put(ch);
     } else {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xf];
+      out << "\\x";
+      out.Put(kHex[byte >> 4]);
+      out.Put(kHex[byte & 0xf]);
     }
   }
-  out += truncated ? "\"..." : "\"";
-  return out;
+  out << (truncated ? "\"..." : "\"");
 }
 
-std::string Where(IntReader& reader) {
-  const Location at = reader.TokenLocation();
-  return std::string(kInputName) + ":" + std::to_string(at.line) + ":" + std::to_string(at.column) +
-         ": ";
-}
-
-std::string SystemError(std::string_view name, std::string_view action, int error) {
-  return std::string(name) + ": " + std::string(action) + " error: " + strerror(error);
+Message SystemError(std::string_view name, std::string_view action, int error) {
+  Message message;
+  message << name << ": " << action << " error: " << strerror(error);
+  return message;
 }
 
 // One run over one input: the reader, the writer and what the cases share.
 class Run {
  public:
   Run(ByteSource& input, ByteSink& output)
-      : writer_(output), reader_(input, [this] { return writer_.Flush(); }) {}
+      : input_(input), writer_(output), reader_(input, [this] { return writer_.Flush(); }) {}
 
   RunResult Go() {
-    int64_t number = 1;
-    try {
-      for (;; ++number) {
-        CaseHeader header;
-        const Header header_read = ReadHeader(number, header);
-        if (header_read == Header::kInputEnded) return Finish({kExitOk, ""});
-        if (header_read == Header::kFailed) return Finish(failure_);
-        if (!ReadRecords(number, header)) return Finish(failure_);
-        writer_.Append(AnswerCase(header, tables_));
-      }
-    } catch (const std::bad_alloc&) {
-      // A case too large for the memory there is: the answers so far still go out.
-      return Finish({kExitIoError, "case " + std::to_string(number) + ": out of memory"});
+    if (!writer_.ok() || !reader_.ok()) return {kExitOutOfMemory, "out of memory"};
+    for (int64_t number = 1;; ++number) {
+      CaseHeader header;
+      const Header header_read = ReadHeader(number, header);
+      if (header_read == Header::kInputEnded) return Finish({kExitOk, ""});
+      if (header_read == Header::kFailed) return Finish(failure_);
+      if (!ReadRecords(number, header)) return Finish(failure_);
+      const Answer answer = AnswerCase(header, tables_);
+      if (!answer.answered) return Finish(OutOfMemory(number));
+      writer_.Append(answer.value);
     }
   }
 
  private:
   enum class Header { kRead, kInputEnded, kFailed };
-  static constexpr int64_t kReserveLimit = int64_t{1} << 18;
+  // The most records reserved from a header's count before they arrive. Reserved storage is not
+  // touched, so it costs no memory, as long as it stays below the size that would ask for huge
+  // pages: there, the first record would fault in a whole huge page.
+  static constexpr int64_t kReserveLimit = table_memory::kHugeThreshold / sizeof(Record) - 1;
+
+  // "<name>:LINE:COLUMN: " for the token the reader last looked at.
+  Message Where() {
+    const Location at = reader_.TokenLocation();
+    Message message;
+    message << input_.name() << ":" << at.line << ":" << at.column << ": ";
+    return message;
+  }
+
+  static RunResult OutOfMemory(int64_t number) {
+    RunResult result{kExitOutOfMemory, "case "};
+    result.message << number << ": out of memory";
+    return result;
+  }
 
   // Reads N, C and F. A clean end of input before N ends the run.
   Header ReadHeader(int64_t number, CaseHeader& header) {
@@ -101,32 +111,37 @@ class Run {
       if (status == ReadStatus::kValue) {
         // Checked at once, while the reader can still locate the count.
         if (i == 1 && header.C < 0) {
-          Fail(Where(reader_) + "expected a record count C of 0 or more for case " +
-               std::to_string(number) + ", found " + std::to_string(header.C));
+          Fail(Where() << "expected a record count C of 0 or more for case " << number
+                       << ", found " << header.C);
           return Header::kFailed;
         }
         continue;
       }
       if (status == ReadStatus::kEnd) {
         if (i == 0) return Header::kInputEnded;
-        Fail(Where(reader_) + "input ends inside the header of case " + std::to_string(number) +
-             ": found " + std::to_string(i) + " of its 3 numbers (N C F)");
+        Fail(Where() << "input ends inside the header of case " << number << ": found " << i
+                     << " of its 3 numbers (N C F)");
       } else {
-        FailToken(status, std::string(kField[i]) + " of case " + std::to_string(number));
+        Message what;
+        what << kField[i] << " of case " << number;
+        FailToken(status, what);
       }
       return Header::kFailed;
     }
     return Header::kRead;
   }
 
-  // Reads the C records of a case into a[1..C]. The table grows with the records that arrive:
+  // Reads the C records of a case into a[1..C]. The table grows with the records that arrive;
   // room for up to kReserveLimit of them is reserved from the header's count, which saves the
-  // copies of growing step by step but, being untouched, costs no memory until records come.
+  // copies of growing step by step.
   bool ReadRecords(int64_t number, const CaseHeader& header) {
     Table<Record>& a = tables_.a;
-    a.resize(1);
-    a[0] = Record{0, 0};
-    a.reserve(static_cast<size_t>(std::min<int64_t>(int64_t{header.C} + 1, kReserveLimit)));
+    a.clear();
+    if (!a.Reserve(static_cast<size_t>(std::min<int64_t>(int64_t{header.C} + 1, kReserveLimit))) ||
+        !a.Append(Record{0, 0})) {
+      failure_ = OutOfMemory(number);
+      return false;
+    }
     for (int64_t i = 1; i <= header.C; ++i) {
       int32_t value, cost;  // apart, not in a Record, so that they can live in registers
       ReadStatus status = reader_.Next(&value);
@@ -134,33 +149,41 @@ class Run {
       if (have_value) status = reader_.Next(&cost);
       if (status != ReadStatus::kValue) {
         if (status == ReadStatus::kEnd) {
-          Fail(Where(reader_) + "input ends inside case " + std::to_string(number) + ": found " +
-               std::to_string(i - 1) + " of its " + std::to_string(header.C) + " records" +
-               (have_value ? " and the value of the next" : ""));
+          Fail(Where() << "input ends inside case " << number << ": found " << i - 1
+                       << " of its " << header.C << " records"
+                       << (have_value ? " and the value of the next" : ""));
         } else {
-          FailToken(status, std::string(have_value ? "the cost" : "the value") + " of record " +
-                                std::to_string(i) + " of case " + std::to_string(number));
+          Message what;
+          what << (have_value ? "the cost" : "the value") << " of record " << i << " of case "
+               << number;
+          FailToken(status, what);
         }
         return false;
       }
-      a.push_back({value, cost});
+      if (!a.Append({value, cost})) {
+        failure_ = OutOfMemory(number);
+        return false;
+      }
     }
     return true;
   }
 
   // Records why a token could not be read as `what`.
-  void FailToken(ReadStatus status, const std::string& what) {
+  void FailToken(ReadStatus status, const Message& what) {
     switch (status) {
       case ReadStatus::kNotInteger:
-        Fail(Where(reader_) + "expected an integer for " + what + ", found " +
-             Quote(reader_.TokenPrefix(), reader_.TokenTruncated()));
+      case ReadStatus::kOutOfRange: {
+        Message message = Where();
+        message << (status == ReadStatus::kNotInteger
+                        ? "expected an integer for "
+                        : "expected an integer from -2147483648 to 2147483647 for ")
+                << what.view() << ", found ";
+        Quote(message, reader_.TokenPrefix(), reader_.TokenTruncated());
+        Fail(message);
         break;
-      case ReadStatus::kOutOfRange:
-        Fail(Where(reader_) + "expected an integer from -2147483648 to 2147483647 for " + what +
-             ", found " + Quote(reader_.TokenPrefix(), reader_.TokenTruncated()));
-        break;
+      }
       case ReadStatus::kReadFailed:
-        failure_ = {kExitIoError, SystemError(kInputName, "read", reader_.read_error())};
+        failure_ = {kExitIoError, SystemError(input_.name(), "read", reader_.read_error())};
         break;
       case ReadStatus::kStopped:  // the writer failed; Finish reports it
       case ReadStatus::kValue:
@@ -170,17 +193,18 @@ class Run {
     }
   }
 
-  void Fail(std::string message) { failure_ = {kExitBadInput, std::move(message)}; }
+  void Fail(const Message& message) { failure_ = {kExitBadInput, message}; }
 
   // Writes the answers still buffered. A failed write outranks whatever else went wrong: the
   // answers are what the caller came for.
-  RunResult Finish(RunResult result) {
+  RunResult Finish(const RunResult& result) {
     if (writer_.Flush()) return result;
     const int error = writer_.write_error();
     if (error == EPIPE) return {kExitIoError, ""};
-    return {kExitIoError, SystemError(kOutputName, "write", error)};
+    return {kExitIoError, SystemError(writer_.sink_name(), "write", error)};
   }
 
+  ByteSource& input_;
   AnswerWriter writer_;
   IntReader reader_;
   Tables tables_;  // kept from case to case
@@ -189,12 +213,6 @@ class Run {
 
 }  // namespace
 
-RunResult RunCases(ByteSource& input, ByteSink& output) {
-  try {
-    return Run(input, output).Go();
-  } catch (const std::bad_alloc&) {  // not even the buffers fit: no answer can have been made
-    return {kExitIoError, "out of memory"};
-  }
-}
+RunResult RunCases(ByteSource& input, ByteSink& output) { return Run(input, output).Go(); }
 
 }  // namespace maxmedian

@@ -2,8 +2,7 @@
 #ifndef MAXMEDIAN_DRIVER_H_
 #define MAXMEDIAN_DRIVER_H_
 
-#include <string>
-
+#include "message.h"
 #include "reader.h"
 #include "writer.h"
 
@@ -14,20 +13,23 @@ enum ExitStatus : int {
   kExitOk = 0,        // every case answered, the input ended cleanly
   kExitBadInput = 1,  // the input is malformed; the answers before the fault were written
   kExitIoError = 2,   // reading the input or writing the answers failed
+  kExitOutOfMemory = 2,  // there was not enough memory for a buffer or for a case
 };
 
 // How a run ended.
 struct RunResult {
   int status;           // one of ExitStatus
-  std::string message;  // "where: what" for standard error; empty when there is nothing to say
+  Message message;  // "where: what" for standard error; empty when there is nothing to say
 };
 
 // Reads cases from `input` until it ends, writing each case's answer line to `output`; every
-// answer is written before the reader waits for more input. Stops at the first malformed case or
-// failed read or write, with every answer of the cases before it written first (unless writing
-// is what failed) and a message that locates the fault. A write that fails because the reader of
-// the output has gone (EPIPE) ends the run with kExitIoError and no message; running out of
-// memory ends it with kExitIoError and a message naming the case.
+// answer is written before the reader waits for more input. Stops at the first malformed case,
+// failed read or write, or allocation that fails, with every answer of the cases before it
+// written first (unless writing is what failed) and a message that locates the fault, naming the
+// stream by its name(). A write that fails because the reader of the output has gone (EPIPE) ends
+// the run with kExitIoError and no message; running out of memory ends it with kExitOutOfMemory
+// and a message naming the case ("out of memory" alone if not even the buffers fit). Never
+// throws.
 RunResult RunCases(ByteSource& input, ByteSink& output);
 
 }  // namespace maxmedian

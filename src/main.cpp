@@ -2,17 +2,16 @@
 // output. Arguments are ignored. Exit statuses are those of ExitStatus in driver.h.
 #include <unistd.h>
 
-#include <string>
-
 #include "driver.h"
 
 int main() {
-  maxmedian::FdSource input(STDIN_FILENO);
-  maxmedian::FdSink output(STDOUT_FILENO);
+  maxmedian::FdSource input(STDIN_FILENO, "<stdin>");
+  maxmedian::FdSink output(STDOUT_FILENO, "<stdout>");
   const maxmedian::RunResult result = maxmedian::RunCases(input, output);
   if (!result.message.empty()) {
-    const std::string line = "maxmedian: " + result.message + "\n";
-    maxmedian::FdSink(STDERR_FILENO).Write(line.data(), line.size());
+    maxmedian::Message line;
+    line << "maxmedian: " << result.message.view() << "\n";
+    maxmedian::FdSink(STDERR_FILENO, "<stderr>").Write(line.view().data(), line.view().size());
   }
   return result.status;
 }

@@ -82,7 +82,6 @@ inline void StoreKey(std::byte* words, size_t i, uint64_t key) {
 void RadixSort(std::span<Record> records, Table<int64_t>& scratch) {
   static_assert(sizeof(Record) == 8 && sizeof(int64_t) == 8);
   const size_t n = records.size();
-  if (scratch.size() < n) scratch.resize(n);
   std::byte* const words[2] = {reinterpret_cast<std::byte*>(scratch.data()),
                                reinterpret_cast<std::byte*>(records.data())};
   std::array<std::array<uint32_t, 256>, 8> count{};

@@ -8,8 +8,8 @@
 
 namespace maxmedian {
 
-// Sorts `records` ascending by (first, second). `scratch` is working storage: it grows to the
-// number of records if it is shorter, and its entries are left meaningless.
+// Sorts `records` ascending by (first, second). `scratch` is working storage of at least as many
+// entries as there are records; its entries are left meaningless. Allocates nothing.
 void OrderRecords(std::span<Record> records, Table<int64_t>& scratch);
 
 }  // namespace maxmedian

@@ -1,6 +1,7 @@
 #include "reader.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -12,7 +13,12 @@ namespace maxmedian {
 ptrdiff_t FdSource::Read(char* buffer, size_t size) {
   for (;;) {
     const ssize_t n = ::read(fd_, buffer, size);
-    if (n >= 0 || errno != EINTR) return n;
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    // A non-blocking descriptor with nothing to read yet: wait for input as a blocking one would.
+    pollfd ready = {fd_, POLLIN, 0};
+    if (poll(&ready, 1, -1) < 0 && errno != EINTR) return -1;
   }
 }
 
@@ -26,9 +32,11 @@ ptrdiff_t StringSource::Read(char* buffer, size_t size) {
 IntReader::IntReader(ByteSource& source, std::function<bool()> before_read, size_t buffer_size)
     : source_(source),
       before_read_(std::move(before_read)),
-      buffer_(std::max<size_t>(buffer_size, 1) + 1 + kPadding) {
+      buffer_size_(std::max<size_t>(buffer_size, 1)) {
+  // Nothing here may throw, not even for lack of memory: ok() reports it instead.
+  if (!buffer_.Resize(buffer_size_ + 1 + kPadding)) buffer_.clear();
   pos_ = end_ = counted_ = buffer_.data();
-  buffer_[0] = '\0';
+  if (ok()) buffer_[0] = '\0';
 }
 
 namespace {
@@ -69,7 +77,7 @@ IntReader::Fill IntReader::Refill() {
   pos_ = end_ = counted_ = data;
   *data = '\0';
   if (before_read_ && !before_read_()) return Fill::kStopped;
-  const ptrdiff_t n = source_.Read(data, buffer_.size() - 1 - kPadding);
+  const ptrdiff_t n = source_.Read(data, buffer_size_);
   if (n < 0) {
     read_error_ = errno;
     return Fill::kFailed;
@@ -103,7 +111,7 @@ ReadStatus IntReader::NextSlow() {
     }
   }
   token_location_ = Locate(pos_);
-  prefix_.clear();
+  prefix_size_ = 0;
   truncated_ = false;
 
   // The token, byte by byte across reads, in constant memory however long it is.
@@ -116,7 +124,7 @@ ReadStatus IntReader::NextSlow() {
     for (; pos_ < end_ && !IsSpace(*pos_); ++pos_, ++length) {
       const char ch = *pos_;
       if (length < kPrefixBytes) {
-        prefix_.push_back(ch);
+        prefix_[prefix_size_++] = ch;
       } else {
         truncated_ = true;
         // The rest of a bad token cannot change the verdict or the message.

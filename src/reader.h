@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
-#include <string>
 #include <string_view>
-#include <vector>
+
+#include "table.h"
 
 namespace maxmedian {
 
@@ -20,19 +20,25 @@ struct Location {
   int64_t column;
 };
 
-// Somewhere input bytes come from.
+// Somewhere input bytes come from, with a name for messages.
 class ByteSource {
  public:
+  explicit ByteSource(std::string_view name) : name_(name) {}
   virtual ~ByteSource() = default;
+  std::string_view name() const { return name_; }
   // Reads up to `size` bytes into `buffer`. Returns how many it read, 0 at the end of input, or
   // -1 with errno set when the read fails.
   virtual ptrdiff_t Read(char* buffer, size_t size) = 0;
+
+ private:
+  std::string_view name_;
 };
 
-// Reads a file descriptor, retrying reads that a signal interrupts.
+// Reads a file descriptor, retrying reads that a signal interrupts, and waiting for input when
+// the descriptor is non-blocking and has none yet.
 class FdSource final : public ByteSource {
  public:
-  explicit FdSource(int fd) : fd_(fd) {}
+  FdSource(int fd, std::string_view name) : ByteSource(name), fd_(fd) {}
   ptrdiff_t Read(char* buffer, size_t size) override;
 
  private:
@@ -40,10 +46,11 @@ class FdSource final : public ByteSource {
 };
 
 // Reads from memory, at most `chunk` bytes a read, so that tests can cut the input anywhere.
+// Its name is "<input>".
 class StringSource final : public ByteSource {
  public:
   explicit StringSource(std::string_view data, size_t chunk = SIZE_MAX)
-      : data_(data), chunk_(chunk) {}
+      : ByteSource("<input>"), data_(data), chunk_(chunk) {}
   ptrdiff_t Read(char* buffer, size_t size) override;
 
  private:
@@ -69,11 +76,14 @@ class IntReader {
   static constexpr size_t kPrefixBytes = 16;  // how much of a bad token messages quote
 
   // `before_read` runs before every read from `source`, any of which may wait for input; when it
-  // returns false, Next returns kStopped. It may be empty.
+  // returns false, Next returns kStopped. It may be empty. Check ok() before any other call.
   IntReader(ByteSource& source, std::function<bool()> before_read,
             size_t buffer_size = kDefaultBufferSize);
   IntReader(const IntReader&) = delete;
   IntReader& operator=(const IntReader&) = delete;
+
+  // Whether the buffer could be allocated; if not, the reader must not be used.
+  bool ok() const { return !buffer_.empty(); }
 
   // Reads the next token. Only kValue stores into *value. After any status but kValue, the
   // reader is not to be used again except for the accessors below.
@@ -82,7 +92,7 @@ class IntReader {
   // Where the token that the last Next call looked at begins; for kEnd, where the input ends.
   Location TokenLocation();
   // After kNotInteger or kOutOfRange: the token's first bytes, at most kPrefixBytes of them.
-  std::string_view TokenPrefix() const { return prefix_; }
+  std::string_view TokenPrefix() const { return {prefix_, prefix_size_}; }
   // After kNotInteger or kOutOfRange: whether the token is longer than TokenPrefix().
   bool TokenTruncated() const { return truncated_; }
   // After kReadFailed: the errno of the failed read.
@@ -131,7 +141,8 @@ class IntReader {
   ByteSource& source_;
   std::function<bool()> before_read_;
   static constexpr size_t kPadding = 16;  // readable bytes past the NUL, for 8-byte loads
-  std::vector<char> buffer_;  // the bytes of one read, a NUL that stops every scan, padding
+  Table<char> buffer_;  // the bytes of one read, a NUL that stops every scan, padding
+  size_t buffer_size_;  // how many bytes one read may bring
   const char* pos_;           // the next byte to look at
   const char* end_;           // one past the last byte read
   bool at_end_ = false;       // the source has reported the end of input
@@ -144,7 +155,8 @@ class IntReader {
 
   const char* token_start_ = nullptr;  // the last token, while it is still in the buffer
   Location token_location_{1, 1};      // the last token, when token_start_ is null
-  std::string prefix_;
+  char prefix_[kPrefixBytes];
+  size_t prefix_size_ = 0;
   bool truncated_ = false;
   int read_error_ = 0;
   int32_t slow_value_ = 0;  // the value NextSlow read

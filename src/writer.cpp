@@ -1,6 +1,7 @@
 #include "writer.h"
 
 #include <errno.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace maxmedian {
@@ -10,7 +11,11 @@ bool FdSink::Write(const char* data, size_t size) {
     const ssize_t n = ::write(fd_, data, size);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return false;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      // A non-blocking descriptor that is full: wait for room as a blocking one would.
+      pollfd ready = {fd_, POLLOUT, 0};
+      if (poll(&ready, 1, -1) < 0 && errno != EINTR) return false;
+      continue;
     }
     data += n;
     size -= static_cast<size_t>(n);
@@ -19,7 +24,7 @@ bool FdSink::Write(const char* data, size_t size) {
 }
 
 bool AnswerWriter::Append(int32_t answer) {
-  if (buffer_.size() - used_ < kMaxLine && !Flush()) return false;
+  if (kBufferSize - used_ < kMaxLine && !Flush()) return false;
   char digits[10];
   int count = 0;
   // Work on the magnitude as unsigned so that -2147483648 has one too.

@@ -5,31 +5,40 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
+#include <string_view>
+
+#include "table.h"
 
 namespace maxmedian {
 
-// Somewhere output bytes go.
+// Somewhere output bytes go, with a name for messages.
 class ByteSink {
  public:
+  explicit ByteSink(std::string_view name) : name_(name) {}
   virtual ~ByteSink() = default;
+  std::string_view name() const { return name_; }
   // Writes all `size` bytes of `data`. Returns false with errno set when a write fails.
   virtual bool Write(const char* data, size_t size) = 0;
+
+ private:
+  std::string_view name_;
 };
 
-// Writes to a file descriptor, finishing short writes and retrying interrupted ones.
+// Writes to a file descriptor, finishing short writes, retrying interrupted ones, and waiting
+// for room when the descriptor is non-blocking and full.
 class FdSink final : public ByteSink {
  public:
-  explicit FdSink(int fd) : fd_(fd) {}
+  FdSink(int fd, std::string_view name) : ByteSink(name), fd_(fd) {}
   bool Write(const char* data, size_t size) override;
 
  private:
   int fd_;
 };
 
-// Collects everything written, for tests and in-process runs.
+// Collects everything written, for tests and in-process runs. Its name is "<output>".
 class StringSink final : public ByteSink {
  public:
+  StringSink() : ByteSink("<output>") {}
   bool Write(const char* data, size_t size) override {
     text.append(data, size);
     return true;
@@ -42,15 +51,23 @@ class AnswerWriter {
  public:
   static constexpr size_t kBufferSize = size_t{1} << 16;
 
-  explicit AnswerWriter(ByteSink& sink) : sink_(sink), buffer_(kBufferSize) {}
+  // Check ok() before any other call.
+  explicit AnswerWriter(ByteSink& sink) : sink_(sink) {
+    if (!buffer_.Resize(kBufferSize)) buffer_.clear();
+  }
   AnswerWriter(const AnswerWriter&) = delete;
   AnswerWriter& operator=(const AnswerWriter&) = delete;
+
+  // Whether the buffer could be allocated; if not, the writer must not be used.
+  bool ok() const { return !buffer_.empty(); }
 
   // Adds the line "<answer>\n". Returns false once any write has failed; the line is then lost.
   bool Append(int32_t answer);
   // Writes every buffered line. Returns false, with write_error() set, if this or an earlier
   // write failed; nothing more is written after a failure.
   bool Flush();
+  // The name of the sink the lines go to.
+  std::string_view sink_name() const { return sink_.name(); }
   // The errno of the first failed write, or 0.
   int write_error() const { return write_error_; }
 
@@ -58,7 +75,7 @@ class AnswerWriter {
   static constexpr size_t kMaxLine = 12;  // "-2147483648\n"
 
   ByteSink& sink_;
-  std::vector<char> buffer_;
+  Table<char> buffer_;
   size_t used_ = 0;
   int write_error_ = 0;
 };

@@ -93,7 +93,7 @@ TEST(Driver, MatchesExhaustiveSearch) {
     }
     std::string got;
     const RunResult result = RunOn(input, &got, batch % 2 ? 5 : SIZE_MAX);
-    ASSERT_EQ(result.status, kExitOk) << result.message;
+    ASSERT_EQ(result.status, kExitOk) << result.message.view();
     ASSERT_EQ(got, want) << input;
   }
 }
@@ -118,7 +118,7 @@ TEST(Driver, WellFormedStreams) {
     std::string got;
     const RunResult result = RunOn(c.input, &got);
     EXPECT_EQ(result.status, kExitOk) << c.input;
-    EXPECT_EQ(result.message, "") << c.input;
+    EXPECT_EQ(result.message.view(), "") << c.input;
     EXPECT_EQ(got, c.output) << c.input;
   }
 }
@@ -140,32 +140,32 @@ TEST(Driver, MalformedInputIsLocated) {
     const char* message;
   } cases[] = {
       {"1 1 5 7 3\nx", "7\n",
-       "<stdin>:2:1: expected an integer for the choice size N of case 2, found \"x\""},
+       "<input>:2:1: expected an integer for the choice size N of case 2, found \"x\""},
       {"1 1 5 7 3 1 2 5 7 1.5", "7\n",
-       "<stdin>:1:19: expected an integer for the cost of record 1 of case 2, found \"1.5\""},
+       "<input>:1:19: expected an integer for the cost of record 1 of case 2, found \"1.5\""},
       {"1 1 2147483648", "",
-       "<stdin>:1:5: expected an integer from -2147483648 to 2147483647 for the budget F of case "
+       "<input>:1:5: expected an integer from -2147483648 to 2147483647 for the budget F of case "
        "1, found \"2147483648\""},
       {"1 -3 5 1 1", "",
-       "<stdin>:1:3: expected a record count C of 0 or more for case 1, found -3"},
+       "<input>:1:3: expected a record count C of 0 or more for case 1, found -3"},
       {"1 1 5 7 3\n1 1", "7\n",
-       "<stdin>:2:4: input ends inside the header of case 2: found 2 of its 3 numbers (N C F)"},
+       "<input>:2:4: input ends inside the header of case 2: found 2 of its 3 numbers (N C F)"},
       {"3 5 70\n1 1\n2 2\n3", "",
-       "<stdin>:4:2: input ends inside case 1: found 2 of its 5 records and the value of the next"},
+       "<input>:4:2: input ends inside case 1: found 2 of its 5 records and the value of the next"},
       {"3 2000000000 5 1 1 2 2 3 3\n", "",
-       "<stdin>:2:1: input ends inside case 1: found 3 of its 2000000000 records"},
+       "<input>:2:1: input ends inside case 1: found 3 of its 2000000000 records"},
       {"1 1 5 \xef\xbb\xbf\x01\"\\", "",
-       "<stdin>:1:7: expected an integer for the value of record 1 of case 1, found "
+       "<input>:1:7: expected an integer for the value of record 1 of case 1, found "
        "\"\\xef\\xbb\\xbf\\x01\\\"\\\\\""},
       {"12345678901234567890123", "",
-       "<stdin>:1:1: expected an integer from -2147483648 to 2147483647 for the choice size N of "
+       "<input>:1:1: expected an integer from -2147483648 to 2147483647 for the choice size N of "
        "case 1, found \"1234567890123456\"..."},
   };
   for (const auto& c : cases) {
     std::string got;
     const RunResult result = RunOn(c.input, &got);
     EXPECT_EQ(result.status, kExitBadInput) << c.input;
-    EXPECT_EQ(result.message, c.message) << c.input;
+    EXPECT_EQ(result.message.view(), c.message) << c.input;
     EXPECT_EQ(got, c.output) << c.input;
   }
 }
@@ -175,7 +175,7 @@ TEST(Driver, FailedWritesAreNeverSuccess) {
   LimitedSink full(0, ENOSPC);
   const RunResult result = RunCases(source, full);
   EXPECT_EQ(result.status, kExitIoError);
-  EXPECT_EQ(result.message, "<stdout>: write error: No space left on device");
+  EXPECT_EQ(result.message.view(), "<output>: write error: No space left on device");
 
   StringSource bad("1 1 5 7 3\nx");
   LimitedSink full_too(0, ENOSPC);
@@ -185,14 +185,15 @@ TEST(Driver, FailedWritesAreNeverSuccess) {
   LimitedSink gone(0, EPIPE);
   const RunResult quiet = RunCases(more, gone);
   EXPECT_EQ(quiet.status, kExitIoError);
-  EXPECT_EQ(quiet.message, "");
+  EXPECT_EQ(quiet.message.view(), "");
 }
 
 // Answers leave before the reader waits: input arrives three bytes a read, and at every read
 // the answers of all the cases whose bytes have fully arrived are already in the sink.
 class WatchingSource final : public ByteSource {
  public:
-  WatchingSource(const std::vector<std::string>& cases, const StringSink& sink) : sink_(sink) {
+  WatchingSource(const std::vector<std::string>& cases, const StringSink& sink)
+      : ByteSource("<input>"), sink_(sink) {
     for (const std::string& c : cases) {
       data_ += c;
       case_ends_.push_back(data_.size());

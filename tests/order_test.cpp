@@ -25,6 +25,7 @@ TEST(Order, AgreesWithStdSort) {
       for (Record& r : records) r = {number(random), number(random)};
       std::vector<Record> want = records;
       std::sort(want.begin(), want.end());
+      ASSERT_TRUE(scratch.Resize(size));
       OrderRecords(records, scratch);
       ASSERT_EQ(records, want) << "size " << size << ", spread " << spread;
     }
@@ -40,6 +41,7 @@ TEST(Order, SignedExtremesAndTies) {
     for (size_t i = 0; i < copies; ++i) records.insert(records.end(), base.begin(), base.end());
     std::vector<Record> want = records;
     std::sort(want.begin(), want.end());
+    ASSERT_TRUE(scratch.Resize(records.size()));
     OrderRecords(records, scratch);
     EXPECT_EQ(records, want) << copies;
     EXPECT_EQ(records.front(), (Record{kMin32, kMin32}));

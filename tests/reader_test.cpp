@@ -162,6 +162,7 @@ TEST(Reader, LocationsCountLinesAndBytes) {
 // A source that returns its bytes, then fails.
 class FailingSource final : public ByteSource {
  public:
+  FailingSource() : ByteSource("<input>") {}
   ptrdiff_t Read(char* buffer, size_t size) override {
     if (sent_) {
       errno = EISDIR;

@@ -11,11 +11,12 @@ using testing::kMin32;
 using testing::TablesWith;
 using testing::WorkedCase;
 
-int32_t Answer(const CaseHeader& header, Tables tables) {
+int32_t Answer(const CaseHeader& header, Tables& tables) {
   SweepForward(header, tables);
   SweepBackward(header, tables);
   return ScanMiddle(header, tables);
 }
+int32_t Answer(const CaseHeader& header, Tables&& tables) { return Answer(header, tables); }
 
 TEST(Scan, WorkedCaseBudgets) {
   // The cheapest choices around positions 2, 3 and 4 cost 59, 64 and 69.

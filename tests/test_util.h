@@ -2,9 +2,10 @@
 #ifndef MAXMEDIAN_TESTS_TEST_UTIL_H_
 #define MAXMEDIAN_TESTS_TEST_UTIL_H_
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <initializer_list>
+#include <cstdlib>
 #include <limits>
 #include <string>
 #include <vector>
@@ -17,11 +18,22 @@ namespace maxmedian::testing {
 constexpr int32_t kMax32 = std::numeric_limits<int32_t>::max();
 constexpr int32_t kMin32 = std::numeric_limits<int32_t>::min();
 
-// Tables whose a[1..] holds `records` as given (position 0 is the unused (0, 0)).
-inline Tables TablesWith(std::initializer_list<Record> records) {
+// Sets the entries of `table` to `entries`.
+template <class T>
+void Assign(Table<T>& table, const std::vector<T>& entries) {
+  if (!table.Resize(entries.size())) abort();
+  std::copy(entries.begin(), entries.end(), table.begin());
+}
+
+// Tables whose a[1..] holds `records` as given (position 0 is the unused (0, 0)), prepared for
+// any half size up to the number of records.
+inline Tables TablesWith(const std::vector<Record>& records) {
   Tables tables;
-  tables.a.push_back({0, 0});
-  tables.a.insert(tables.a.end(), records);
+  std::vector<Record> a = {{0, 0}};
+  a.insert(a.end(), records.begin(), records.end());
+  Assign(tables.a, a);
+  const int32_t C = static_cast<int32_t>(records.size());
+  if (!PrepareTables({2 * C, C, 0}, tables)) abort();
   return tables;
 }
 
@@ -29,7 +41,8 @@ inline Tables TablesWith(std::initializer_list<Record> records) {
 // (ENOSPC) or a reader that has gone (EPIPE).
 class LimitedSink final : public ByteSink {
  public:
-  LimitedSink(size_t capacity, int error) : capacity_(capacity), error_(error) {}
+  LimitedSink(size_t capacity, int error)
+      : ByteSink("<output>"), capacity_(capacity), error_(error) {}
   bool Write(const char* data, size_t size) override {
     if (text.size() + size > capacity_) {
       errno = error_;

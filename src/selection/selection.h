@@ -7,7 +7,7 @@
 #include <compare>
 #include <cstdint>
 
-#include "table_allocator.h"
+#include "table.h"
 
 namespace maxmedian {
 
@@ -39,14 +39,19 @@ struct Tables {
 // toward zero, so negative for N below -1.
 inline int64_t HalfSize(int32_t N) { return N / 2; }
 
-// Fills c[h + 1..C] from the records at a[1..C], which must be in order (a holds at least C + 1
-// entries), and leaves the h cheapest costs of the case in Q. Grows c to C + 1 entries if it is
-// shorter. When h is negative or greater than C it writes nothing and leaves Q empty.
+// Grows c and d to at least C + 1 entries and Q's storage to h costs (when 0 <= h <= C), which is
+// what the sweeps need; a is the caller's to fill. Returns false when memory runs out, leaving the
+// tables usable but possibly too short for the case.
+[[nodiscard]] bool PrepareTables(const CaseHeader& header, Tables& tables);
+
+// Fills c[h + 1..C] from the records at a[1..C], which must be in order, and leaves the h
+// cheapest costs of the case in Q. The tables must be prepared for the case (PrepareTables). When
+// h is negative or greater than C it writes nothing and leaves Q empty. Allocates nothing.
 void SweepForward(const CaseHeader& header, Tables& tables);
 
-// Fills d[1..C - h] from the records at a[1..C], which must be in order (a holds at least C + 1
-// entries), and leaves the h cheapest costs of the case in Q. Grows d to C + 1 entries if it is
-// shorter. When h is negative or greater than C it writes nothing and leaves Q empty.
+// Fills d[1..C - h] from the records at a[1..C], which must be in order, and leaves the h
+// cheapest costs of the case in Q. The tables must be prepared for the case (PrepareTables). When
+// h is negative or greater than C it writes nothing and leaves Q empty. Allocates nothing.
 void SweepBackward(const CaseHeader& header, Tables& tables);
 
 // Returns the largest value at a position k in h + 1..C - h whose cost plus c[k] plus d[k] is at

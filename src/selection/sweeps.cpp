@@ -122,7 +122,7 @@ void Sweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_
     for (int64_t i = 0; i < C; ++i) sum[i * step] = 0;
     return;
   }
-  Q.resize(static_cast<size_t>(h));
+  Q.ResizeWithin(static_cast<size_t>(h));
   if (h <= kSortedHeapLimit && C <= kShortSweepLimit) {
     using SortedSweepFn = void (*)(const Record*, int64_t*, ptrdiff_t, int64_t, int64_t, int32_t*);
     static constexpr SortedSweepFn kSortedSweep[kMaxVectors] = {
@@ -134,21 +134,23 @@ void Sweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_
   }
 }
 
-void GrowTo(Table<int64_t>& table, int64_t size) {
-  if (static_cast<int64_t>(table.size()) < size) table.resize(static_cast<size_t>(size));
-}
-
 }  // namespace
+
+bool PrepareTables(const CaseHeader& header, Tables& tables) {
+  const size_t entries = static_cast<size_t>(std::max<int64_t>(header.C, 0)) + 1;
+  const int64_t h = HalfSize(header.N);
+  if (tables.c.size() < entries && !tables.c.Resize(entries)) return false;
+  if (tables.d.size() < entries && !tables.d.Resize(entries)) return false;
+  return h < 0 || h > header.C || tables.Q.Reserve(static_cast<size_t>(h));
+}
 
 void SweepForward(const CaseHeader& header, Tables& tables) {
   const int64_t C = std::max<int64_t>(header.C, 0);
-  GrowTo(tables.c, C + 1);
   Sweep(tables.a.data() + 1, tables.c.data() + 1, 1, C, HalfSize(header.N), tables.Q);
 }
 
 void SweepBackward(const CaseHeader& header, Tables& tables) {
   const int64_t C = std::max<int64_t>(header.C, 0);
-  GrowTo(tables.d, C + 1);
   Sweep(tables.a.data() + C, tables.d.data() + C, -1, C, HalfSize(header.N), tables.Q);
 }
 

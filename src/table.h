@@ -1,0 +1,93 @@
+// Growable storage for the per-case tables. Growth never throws: it reports running out of
+// memory, so that a case too large for the machine ends the run with a message rather than an
+// abort. New entries are left unset (every entry is written before it is read), and large blocks
+// are backed by huge pages where the system offers them, because first-touch page faults are a
+// large part of the cost of a big case.
+#ifndef MAXMEDIAN_TABLE_H_
+#define MAXMEDIAN_TABLE_H_
+
+#include <cstddef>
+#include <cstring>
+#include <type_traits>
+#include <utility>
+
+namespace maxmedian {
+
+namespace table_memory {
+// Blocks of at least this many bytes are aligned to, and advised to use, huge pages.
+inline constexpr size_t kHugeThreshold = size_t{1} << 20;
+// Returns at least `bytes` of storage, or null when there is not that much memory.
+void* Allocate(size_t bytes) noexcept;
+// Releases storage that Allocate returned; null is ignored.
+void Release(void* block) noexcept;
+}  // namespace table_memory
+
+// An array of trivial entries that grows on demand and keeps its storage when it shrinks.
+template <class T>
+class Table {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  Table() = default;
+  Table(Table&& other) noexcept { *this = std::move(other); }
+  Table& operator=(Table&& other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    return *this;
+  }
+  ~Table() { table_memory::Release(data_); }
+
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  size_t capacity() const { return capacity_; }
+  T* data() { return data_; }
+  const T* data() const { return data_; }
+  T& operator[](size_t i) { return data_[i]; }
+  const T& operator[](size_t i) const { return data_[i]; }
+  T* begin() { return data_; }
+  T* end() { return data_ + size_; }
+  const T* begin() const { return data_; }
+  const T* end() const { return data_ + size_; }
+
+  // Keeps the storage.
+  void clear() { size_ = 0; }
+  // Makes room for `n` entries in all, keeping the current ones. Returns false, changing
+  // nothing, when memory runs out.
+  [[nodiscard]] bool Reserve(size_t n) {
+    if (n <= capacity_) return true;
+    if (n > static_cast<size_t>(-1) / sizeof(T)) return false;
+    T* grown = static_cast<T*>(table_memory::Allocate(n * sizeof(T)));
+    if (grown == nullptr) return false;
+    if (size_ > 0) std::memcpy(static_cast<void*>(grown), data_, size_ * sizeof(T));
+    table_memory::Release(data_);
+    data_ = grown;
+    capacity_ = n;
+    return true;
+  }
+  // Sets the number of entries to `n`; entries beyond the old size are unset. Returns false,
+  // changing nothing, when memory runs out.
+  [[nodiscard]] bool Resize(size_t n) {
+    if (!Reserve(n)) return false;
+    size_ = n;
+    return true;
+  }
+  // Sets the number of entries to `n`, which must not exceed capacity(): this cannot fail.
+  void ResizeWithin(size_t n) { size_ = n; }
+  // Adds `entry` at the end, doubling the storage when it is full. Returns false, changing
+  // nothing, when memory runs out.
+  [[nodiscard]] bool Append(const T& entry) {
+    if (size_ == capacity_ && !Reserve(capacity_ < 8 ? 8 : 2 * capacity_)) return false;
+    data_[size_++] = entry;
+    return true;
+  }
+
+ private:
+  T* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
+}  // namespace maxmedian
+
+#endif  // MAXMEDIAN_TABLE_H_
