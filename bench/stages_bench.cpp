@@ -97,7 +97,8 @@ void BM_Order(benchmark::State& state) {
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * records.size()));
 }
-BENCHMARK(BM_Order)->Arg(8)->Arg(20)->Arg(40)->Arg(200)->Arg(2000)->Arg(200000);
+BENCHMARK(BM_Order)->Arg(8)->Arg(20)->Arg(40)->Arg(63)->Arg(64)->Arg(96)->Arg(200)->Arg(2000)->Arg(
+    200000);
 
 void BM_Sweeps(benchmark::State& state) {
   std::mt19937 random(5);
@@ -123,7 +124,8 @@ void BM_SweepsSmall(benchmark::State& state) {
     const int C = std::uniform_int_distribution<int>(1, 40)(random);
     const int N = std::uniform_int_distribution<int>(1, C)(random);
     const CaseHeader header{N, C, 100000 * (N + 1) / 2};
-    cases.push_back({header, PreparedTables(header, RandomRecords(random, C + 1, 1000000, 100000))});
+    cases.push_back(
+        {header, PreparedTables(header, RandomRecords(random, C + 1, 1000000, 100000))});
     records += C;
   }
   for (auto _ : state) {

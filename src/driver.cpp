@@ -111,8 +111,8 @@ class Run {
       if (status == ReadStatus::kValue) {
         // Checked at once, while the reader can still locate the count.
         if (i == 1 && header.C < 0) {
-          Fail(Where() << "expected a record count C of 0 or more for case " << number
-                       << ", found " << header.C);
+          Fail(Where() << "expected a record count C of 0 or more for case " << number << ", found "
+                       << header.C);
           return Header::kFailed;
         }
         continue;
@@ -149,8 +149,8 @@ class Run {
       if (have_value) status = reader_.Next(&cost);
       if (status != ReadStatus::kValue) {
         if (status == ReadStatus::kEnd) {
-          Fail(Where() << "input ends inside case " << number << ": found " << i - 1
-                       << " of its " << header.C << " records"
+          Fail(Where() << "input ends inside case " << number << ": found " << i - 1 << " of its "
+                       << header.C << " records"
                        << (have_value ? " and the value of the next" : ""));
         } else {
           Message what;

@@ -12,10 +12,9 @@
 namespace maxmedian {
 namespace {
 
-// Up to this many records, ranking every record against every other is the fastest.
-constexpr size_t kRankLimit = 48;
-// Below this many records a comparison sort beats the fixed cost of the radix passes.
-constexpr size_t kRadixThreshold = 64;
+// Up to this many records, ranking every record against every other beats the fixed cost of the
+// radix sort's passes.
+constexpr size_t kRankLimit = 63;
 
 // The record as one unsigned number that orders the same way: flipping the sign bits turns
 // signed order into unsigned order, and the value takes the high half so it is compared first.
@@ -26,35 +25,33 @@ inline uint64_t Key(const Record& r) {
 
 // Each record goes straight to its place in the order: the number of records that sort below
 // it. That is n * n comparisons, but four at a time and without a branch that depends on the
-// data, which for a few dozen records beats any sort whose comparisons mispredict. The vector
-// pass compares values only; the rare record that shares its value with another is placed
-// among them by cost afterwards, and identical records take the places after their count in
-// turn.
+// data, which for a few dozen records beats any sort whose comparisons mispredict. Records that
+// are identical in both fields have the same count and take the places after it in turn.
 void RankSort(Record* records, size_t n) {
-  // The values in an array of their own, padded to whole vectors with the largest value, which
-  // is below none (padding that equals a value only sends that record down the tie path).
-  alignas(16) int32_t first[kRankLimit];
+  // Values and costs in arrays of their own, padded to whole vectors with the largest record,
+  // which is below none.
+  alignas(16) int32_t first[kRankLimit + kLanes];
+  alignas(16) int32_t second[kRankLimit + kLanes];
   Record copy[kRankLimit];
   uint8_t taken[kRankLimit] = {};
   const size_t padded = (n + kLanes - 1) / kLanes * kLanes;
   for (size_t i = 0; i < padded; ++i) {
     first[i] = i < n ? records[i].first : std::numeric_limits<int32_t>::max();
+    second[i] = i < n ? records[i].second : std::numeric_limits<int32_t>::max();
   }
   std::copy_n(records, n, copy);
   for (size_t i = 0; i < n; ++i) {
     const Lanes f = Lanes{} + copy[i].first;
-    Lanes below = {}, equal = {};
+    const Lanes s = Lanes{} + copy[i].second;
+    Lanes below = {};
     for (size_t j = 0; j < padded; j += kLanes) {
-      Lanes fj;
+      Lanes fj, sj;
       std::memcpy(&fj, first + j, sizeof fj);
-      below -= fj < f;  // a true comparison is -1 in every bit
-      equal -= fj == f;
+      std::memcpy(&sj, second + j, sizeof sj);
+      below -= (fj < f) | ((fj == f) & (sj < s));  // a true comparison is -1 in every bit
     }
-    size_t rank = static_cast<size_t>(below[0] + below[1] + below[2] + below[3]);
-    if (equal[0] + equal[1] + equal[2] + equal[3] > 1) {
-      for (size_t j = 0; j < n; ++j)
-        rank += copy[j].first == copy[i].first && copy[j].second < copy[i].second;
-    }
+    const size_t rank = static_cast<size_t>(below[0]) + static_cast<size_t>(below[1]) +
+                        static_cast<size_t>(below[2]) + static_cast<size_t>(below[3]);
     records[rank + taken[rank]++] = copy[i];
   }
 }
@@ -121,8 +118,6 @@ void OrderRecords(std::span<Record> records, Table<int64_t>& scratch) {
   if (records.size() < 2) return;
   if (records.size() <= kRankLimit) {
     RankSort(records.data(), records.size());
-  } else if (records.size() < kRadixThreshold) {
-    std::sort(records.begin(), records.end());
   } else {
     RadixSort(records, scratch);
   }

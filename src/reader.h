@@ -141,11 +141,11 @@ class IntReader {
   ByteSource& source_;
   std::function<bool()> before_read_;
   static constexpr size_t kPadding = 16;  // readable bytes past the NUL, for 8-byte loads
-  Table<char> buffer_;  // the bytes of one read, a NUL that stops every scan, padding
-  size_t buffer_size_;  // how many bytes one read may bring
-  const char* pos_;           // the next byte to look at
-  const char* end_;           // one past the last byte read
-  bool at_end_ = false;       // the source has reported the end of input
+  Table<char> buffer_;   // the bytes of one read, a NUL that stops every scan, padding
+  size_t buffer_size_;   // how many bytes one read may bring
+  const char* pos_;      // the next byte to look at
+  const char* end_;      // one past the last byte read
+  bool at_end_ = false;  // the source has reported the end of input
 
   // Line accounting, done in bulk at each refill rather than per byte.
   const char* counted_;      // newlines before this byte of the buffer are in line_

@@ -18,7 +18,7 @@ using testing::kMin32;
 TEST(Order, AgreesWithStdSort) {
   std::mt19937 random(7);
   Table<int64_t> scratch;
-  for (size_t size : {0, 1, 2, 3, 31, 32, 33, 255, 256, 257, 1000, 4099, 70000}) {
+  for (size_t size : {0, 1, 2, 3, 4, 5, 47, 48, 49, 62, 63, 64, 65, 255, 256, 257, 4099, 70000}) {
     for (int32_t spread : {0, 1, 300, 70000, kMax32}) {
       std::uniform_int_distribution<int32_t> number(-spread, spread);
       std::vector<Record> records(size);

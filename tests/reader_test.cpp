@@ -36,7 +36,7 @@ Outcome ReadAll(std::string_view input, size_t chunk, size_t buffer_size) {
 // Reads `input` cut into reads of every small size and through buffers of every small size, and
 // checks that each way gives the same outcome as one read into a large buffer.
 Outcome ReadEveryWay(std::string_view input) {
-  const Outcome whole = ReadAll(input, SIZE_MAX, IntReader::kDefaultBufferSize);
+  Outcome whole = ReadAll(input, SIZE_MAX, IntReader::kDefaultBufferSize);
   for (size_t chunk : {1, 2, 3, 7}) {
     for (size_t buffer : {1, 2, 5, 64}) {
       const Outcome cut = ReadAll(input, chunk, buffer);

@@ -10,8 +10,8 @@
 namespace maxmedian {
 namespace {
 
-using testing::kMax32;
 using testing::Assign;
+using testing::kMax32;
 using testing::Plain;
 using testing::TablesWith;
 using testing::WorkedCase;
