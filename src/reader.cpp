@@ -6,7 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace maxmedian {
 
@@ -36,7 +41,27 @@ IntReader::IntReader(ByteSource& source, std::function<bool()> before_read, size
   // Nothing here may throw, not even for lack of memory: ok() reports it instead.
   if (!buffer_.Resize(buffer_size_ + 1 + kPadding)) buffer_.clear();
   pos_ = end_ = counted_ = buffer_.data();
-  if (ok()) buffer_[0] = '\0';
+  // Wide loads read the padding: give it a value, although no result depends on it.
+  if (ok()) std::memset(buffer_.data(), 0, buffer_.size());
+}
+
+const char* IntReader::SkipSpace(const char* p) {
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(' ');
+  const __m128i tab = _mm_set1_epi8('\t');
+  const __m128i four = _mm_set1_epi8(4);
+  for (;; p += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i from_tab = _mm_sub_epi8(bytes, tab);  // \t to \r become 0 to 4
+    const __m128i is_space = _mm_or_si128(_mm_cmpeq_epi8(bytes, space),
+                                          _mm_cmpeq_epi8(_mm_min_epu8(from_tab, four), from_tab));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(is_space));
+    if (mask != 0xffff) return p + std::countr_one(mask);
+  }
+#else
+  while (IsSpace(*p)) ++p;
+  return p;
+#endif
 }
 
 namespace {

@@ -102,6 +102,17 @@ class IntReader {
   enum class Fill { kData, kEnd, kFailed, kStopped };
 
   static bool IsSpace(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
+  // The first byte at or after `p` that is not white space, looking at 16 bytes a step: runs of
+  // white space can be long. The NUL after the data ends every run.
+  static const char* SkipSpace(const char* p);
+  // Whether the `count` bytes at `p` are all '0'.
+  static bool AllZeros(const char* p, size_t count) {
+    constexpr uint64_t kZeros = 0x3030303030303030u;
+    for (; count >= 8; count -= 8, p += 8) {
+      if (Load8(p) != kZeros) return false;
+    }
+    return count == 0 || ((Load8(p) ^ kZeros) & ((uint64_t{1} << (8 * count)) - 1)) == 0;
+  }
   static bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
   // Eight input bytes as one number, the first byte lowest.
@@ -140,7 +151,7 @@ class IntReader {
 
   ByteSource& source_;
   std::function<bool()> before_read_;
-  static constexpr size_t kPadding = 16;  // readable bytes past the NUL, for 8-byte loads
+  static constexpr size_t kPadding = 16;  // readable bytes past the NUL, for wide loads
   Table<char> buffer_;   // the bytes of one read, a NUL that stops every scan, padding
   size_t buffer_size_;   // how many bytes one read may bring
   const char* pos_;      // the next byte to look at
@@ -163,36 +174,48 @@ class IntReader {
 };
 
 inline ReadStatus IntReader::Next(int32_t* value) {
-  // The common case: a well-formed token of at most 10 digits followed by white space in the
-  // buffer. Anything else, even a token that merely reaches the end of the buffer, goes to
-  // NextSlow, which decides every case on its own; this path only has to agree with it.
+  // The common case: a well-formed token followed by white space in the buffer, of any length as
+  // long as at most 10 digits are significant. Anything else, even a token that merely reaches
+  // the end of the buffer, goes to NextSlow, which decides every case on its own; this path only
+  // has to agree with it. The NUL after the data stops every scan at its end, and the buffer's
+  // padding makes the wide loads safe.
   const char* p = pos_;
-  while (IsSpace(*p)) ++p;
+  if (IsSpace(*p)) {
+    ++p;
+    if (IsSpace(*p)) p = SkipSpace(p + 1);
+  }
   const char* start = p;
   const bool negative = *p == '-';
   p += negative || *p == '+';
-  uint64_t magnitude = 0;
+  uint64_t magnitude;
   if constexpr (std::endian::native == std::endian::little) {
-    // Eight bytes at a time: the buffer's padding makes the loads safe, and the NUL after the
-    // data stops the digits at its end.
     const uint64_t head = Load8(p);
-    size_t count = DigitCount8(head);
-    if (count == 8) {
-      const uint64_t tail = Load8(p + 8);
-      const size_t more = DigitCount8(tail);
-      if (more > 2) return NextSlowFrom(start, value);
-      static constexpr uint64_t kScale[] = {1, 10, 100};
-      magnitude = DigitValue8(head, 8) * kScale[more] + (more > 0 ? DigitValue8(tail, more) : 0);
-      count += more;
-    } else {
-      if (count == 0) return NextSlowFrom(start, value);
+    const size_t count = DigitCount8(head);
+    if (count == 0) return NextSlowFrom(start, value);
+    if (count < 8) {
       magnitude = DigitValue8(head, count);
+      p += count;
+    } else {
+      // Eight digits or more: find where they end, check that all but the last ten are zeros,
+      // and convert the last ten, as eight and two, from loads that end at the last digit.
+      const char* end = p + 8;
+      for (size_t more = 8; more == 8; end += more) more = DigitCount8(Load8(end));
+      const size_t digits = static_cast<size_t>(end - p);
+      if (digits > 10 && !AllZeros(p, digits - 10)) return NextSlowFrom(start, value);
+      magnitude = DigitValue8(Load8(end - 8), 8);
+      if (digits >= 9)
+        magnitude += uint64_t{static_cast<unsigned char>(end[-9]) - 0x30u} * 100000000;
+      if (digits >= 10)
+        magnitude += uint64_t{static_cast<unsigned char>(end[-10]) - 0x30u} * 1000000000;
+      p = end;
     }
-    p += count;
   } else {
     const char* digits = p;
+    while (*p == '0') ++p;
+    const char* significant = p;
+    magnitude = 0;
     while (IsDigit(*p)) magnitude = magnitude * 10 + static_cast<unsigned>(*p++ - '0');
-    if (p == digits || p - digits > 10) return NextSlowFrom(start, value);
+    if (p == digits || p - significant > 10) return NextSlowFrom(start, value);
   }
   if (!IsSpace(*p) || magnitude > 0x7fffffffu + negative) return NextSlowFrom(start, value);
   pos_ = p + 1;  // past the white space that ended the token, which is in the buffer

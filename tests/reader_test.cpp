@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -105,6 +107,32 @@ TEST(Reader, EveryDigitCount) {
         }
       }
     }
+  }
+}
+
+// Random tokens of 1 to 30 bytes (signs, leading zeros, values near the limits) between runs of
+// mixed white space, read in one piece and cut every way, against strtoll.
+TEST(Reader, RandomTokensAndGaps) {
+  std::mt19937 random(99);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+  for (int round = 0; round < 40; ++round) {
+    std::string input;
+    std::vector<int32_t> want;
+    for (int n = 0; n < 60; ++n) {
+      for (int gap = pick(1, n % 3 ? 2 : 40); gap > 0; --gap) input += " \t\n\r\v\f"[pick(0, 5)];
+      const int64_t magnitude = pick(0, 2) ? pick(0, 2147483647) : 2147483647 - pick(0, 2);
+      const int sign = pick(0, 2);
+      const std::string digits = std::to_string(magnitude + (sign == 1 ? pick(0, 1) : 0));
+      const std::string token = std::string(sign == 1   ? "-"
+                                            : sign == 2 ? "+"
+                                                        : "") +
+                                std::string(pick(0, 1) ? pick(0, 20) : 0, '0') + digits;
+      input += token;
+      want.push_back(static_cast<int32_t>(std::strtoll(token.c_str(), nullptr, 10)));
+    }
+    const Outcome out = ReadEveryWay(input + " ");
+    ASSERT_EQ(out.status, ReadStatus::kEnd) << input;
+    ASSERT_EQ(out.values, want) << input;
   }
 }
 
