@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 
+#include "cpu.h"
 #include "lanes.h"
 
 namespace maxmedian {
@@ -24,37 +25,51 @@ inline uint64_t Key(const Record& r) {
 }
 
 // Each record goes straight to its place in the order: the number of records that sort below
-// it. That is n * n comparisons, but four at a time and without a branch that depends on the
-// data, which for a few dozen records beats any sort whose comparisons mispredict. Records that
-// are identical in both fields have the same count and take the places after it in turn.
-void RankSort(Record* records, size_t n) {
+// it. That is n * n comparisons, but a vector of them at a time and without a branch that
+// depends on the data, which for a few dozen records beats any sort whose comparisons
+// mispredict. Records identical in both fields have the same count and take the places after it
+// in turn. `Vector` holds 32-bit lanes.
+template <class Vector>
+[[gnu::always_inline]] inline void RankSortWith(Record* records, size_t n) {
+  constexpr size_t kWidth = sizeof(Vector) / sizeof(int32_t);
   // Values and costs in arrays of their own, padded to whole vectors with the largest record,
   // which is below none.
-  alignas(16) int32_t first[kRankLimit + kLanes];
-  alignas(16) int32_t second[kRankLimit + kLanes];
+  alignas(32) int32_t first[kRankLimit + kWidth];
+  alignas(32) int32_t second[kRankLimit + kWidth];
   Record copy[kRankLimit];
   uint8_t taken[kRankLimit] = {};
-  const size_t padded = (n + kLanes - 1) / kLanes * kLanes;
+  const size_t padded = (n + kWidth - 1) / kWidth * kWidth;
   for (size_t i = 0; i < padded; ++i) {
     first[i] = i < n ? records[i].first : std::numeric_limits<int32_t>::max();
     second[i] = i < n ? records[i].second : std::numeric_limits<int32_t>::max();
   }
   std::copy_n(records, n, copy);
   for (size_t i = 0; i < n; ++i) {
-    const Lanes f = Lanes{} + copy[i].first;
-    const Lanes s = Lanes{} + copy[i].second;
-    Lanes below = {};
-    for (size_t j = 0; j < padded; j += kLanes) {
-      Lanes fj, sj;
+    const Vector f = Vector{} + copy[i].first;
+    const Vector s = Vector{} + copy[i].second;
+    Vector below = {};
+    for (size_t j = 0; j < padded; j += kWidth) {
+      Vector fj, sj;
       std::memcpy(&fj, first + j, sizeof fj);
       std::memcpy(&sj, second + j, sizeof sj);
       below -= (fj < f) | ((fj == f) & (sj < s));  // a true comparison is -1 in every bit
     }
-    const size_t rank = static_cast<size_t>(below[0]) + static_cast<size_t>(below[1]) +
-                        static_cast<size_t>(below[2]) + static_cast<size_t>(below[3]);
+    size_t rank = 0;
+    for (size_t lane = 0; lane < kWidth; ++lane) rank += static_cast<size_t>(below[lane]);
     records[rank + taken[rank]++] = copy[i];
   }
 }
+
+void RankSortPortable(Record* records, size_t n) { RankSortWith<Lanes>(records, n); }
+
+#if defined(__x86_64__) || defined(__i386__)
+using Lanes8 = int32_t __attribute__((vector_size(32)));
+__attribute__((target("avx2"))) void RankSortAvx2(Record* records, size_t n) {
+  RankSortWith<Lanes8>(records, n);
+}
+#else
+constexpr auto RankSortAvx2 = RankSortPortable;
+#endif
 
 // The record that `key` stands for.
 inline Record FromKey(uint64_t key) {
@@ -117,7 +132,8 @@ void RadixSort(std::span<Record> records, Table<int64_t>& scratch) {
 void OrderRecords(std::span<Record> records, Table<int64_t>& scratch) {
   if (records.size() < 2) return;
   if (records.size() <= kRankLimit) {
-    RankSort(records.data(), records.size());
+    (ActiveCpuLevel() >= CpuLevel::kAvx2 ? RankSortAvx2 : RankSortPortable)(records.data(),
+                                                                            records.size());
   } else {
     RadixSort(records, scratch);
   }

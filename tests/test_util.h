@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu.h"
 #include "selection/selection.h"
 #include "writer.h"
 
@@ -62,6 +63,16 @@ class LimitedSink final : public ByteSink {
 template <class T>
 std::vector<T> Plain(const Table<T>& table) {
   return std::vector<T>(table.begin(), table.end());
+}
+
+// Runs `check` once at each CPU level this machine supports, with the vector paths of that
+// level in use, and returns to the supported level afterwards.
+template <class Check>
+void ForEachCpuLevel(Check check) {
+  for (CpuLevel level : {CpuLevel::kPortable, CpuLevel::kSse41, CpuLevel::kAvx2}) {
+    if (UseCpuLevel(level) == level) check(level);
+  }
+  UseCpuLevel(SupportedCpuLevel());
 }
 
 // The worked case: ordered records of a case with N = 3.

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <limits>
 
+#include "cpu.h"
 #include "lanes.h"
 #include "selection/selection.h"
 
@@ -79,8 +80,8 @@ void HeapSweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, in
 // right neighbour and the smaller of itself and the new cost, which removes the largest cost
 // and puts the new one in order, or changes nothing when the new cost is not smaller.
 template <int kVectors>
-void SortedSweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_t h,
-                 int32_t* heap) {
+[[gnu::always_inline]] inline void SortedSweep(const Record* record, int64_t* sum, ptrdiff_t step,
+                                               int64_t C, int64_t h, int32_t* heap) {
   constexpr int32_t kLeast = std::numeric_limits<int32_t>::min();
   constexpr int32_t kMost = std::numeric_limits<int32_t>::max();
   Lanes q[kVectors];
@@ -112,6 +113,38 @@ void SortedSweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, 
   for (int64_t i = 0; i < h; ++i) heap[i] = q[i / kLanes][i % kLanes];
 }
 
+// The sorted sweep compiled for each CPU level: with SSE4.1, the minimum and maximum are one
+// instruction each, and the shift of the heap by one lane is one byte alignment (SSSE3).
+using SortedSweepFn = void (*)(const Record*, int64_t*, ptrdiff_t, int64_t, int64_t, int32_t*);
+template <int kVectors>
+void SortedSweepPortable(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_t h,
+                         int32_t* heap) {
+  SortedSweep<kVectors>(record, sum, step, C, h, heap);
+}
+#if defined(__x86_64__) || defined(__i386__)
+template <int kVectors>
+__attribute__((target("sse4.1,ssse3"))) void SortedSweepSse41(const Record* record, int64_t* sum,
+                                                              ptrdiff_t step, int64_t C, int64_t h,
+                                                              int32_t* heap) {
+  SortedSweep<kVectors>(record, sum, step, C, h, heap);
+}
+#else
+template <int kVectors>
+constexpr SortedSweepFn SortedSweepSse41 = SortedSweepPortable<kVectors>;
+#endif
+
+// The sorted sweep for `vectors` vectors of heap at the active CPU level.
+SortedSweepFn SortedSweepFor(int64_t vectors) {
+  static constexpr SortedSweepFn kPortable[kMaxVectors] = {
+      SortedSweepPortable<1>, SortedSweepPortable<2>, SortedSweepPortable<3>,
+      SortedSweepPortable<4>, SortedSweepPortable<5>, SortedSweepPortable<6>,
+      SortedSweepPortable<7>, SortedSweepPortable<8>};
+  static constexpr SortedSweepFn kSse41[kMaxVectors] = {
+      SortedSweepSse41<1>, SortedSweepSse41<2>, SortedSweepSse41<3>, SortedSweepSse41<4>,
+      SortedSweepSse41<5>, SortedSweepSse41<6>, SortedSweepSse41<7>, SortedSweepSse41<8>};
+  return (ActiveCpuLevel() >= CpuLevel::kSse41 ? kSse41 : kPortable)[vectors - 1];
+}
+
 // One sweep over the C records starting at `record` and stepping by `step` positions. Both
 // sweeps are this one, run from opposite ends.
 void Sweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_t h,
@@ -124,11 +157,7 @@ void Sweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_
   }
   Q.ResizeWithin(static_cast<size_t>(h));
   if (h <= kSortedHeapLimit && C <= kShortSweepLimit) {
-    using SortedSweepFn = void (*)(const Record*, int64_t*, ptrdiff_t, int64_t, int64_t, int32_t*);
-    static constexpr SortedSweepFn kSortedSweep[kMaxVectors] = {
-        SortedSweep<1>, SortedSweep<2>, SortedSweep<3>, SortedSweep<4>,
-        SortedSweep<5>, SortedSweep<6>, SortedSweep<7>, SortedSweep<8>};
-    kSortedSweep[(h + kLanes - 1) / kLanes - 1](record, sum, step, C, h, Q.data());
+    SortedSweepFor((h + kLanes - 1) / kLanes)(record, sum, step, C, h, Q.data());
   } else {
     HeapSweep(record, sum, step, C, h, Q.data());
   }

@@ -1,0 +1,31 @@
+#include "cpu.h"
+
+#include <algorithm>
+
+namespace maxmedian {
+namespace {
+
+CpuLevel Detect() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();  // may run before main, as part of static initialization
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("sse4.1")) return CpuLevel::kAvx2;
+  if (__builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("ssse3")) return CpuLevel::kSse41;
+#endif
+  return CpuLevel::kPortable;
+}
+
+const CpuLevel supported = Detect();
+CpuLevel active = supported;
+
+}  // namespace
+
+CpuLevel SupportedCpuLevel() { return supported; }
+
+CpuLevel ActiveCpuLevel() { return active; }
+
+CpuLevel UseCpuLevel(CpuLevel level) {
+  active = std::min(level, supported);
+  return active;
+}
+
+}  // namespace maxmedian
