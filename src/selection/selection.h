@@ -5,6 +5,7 @@
 #define MAXMEDIAN_SELECTION_SELECTION_H_
 
 #include <compare>
+#include <cstddef>
 #include <cstdint>
 
 #include "table.h"
@@ -35,13 +36,17 @@ struct Tables {
   Table<int32_t> Q;  // Q: max-heap of the h cheapest costs a sweep has passed
 };
 
+// The number of children of each entry of Q: the children of Q[i] are Q[kHeapArity * i + 1] to
+// Q[kHeapArity * i + kHeapArity], and none is larger than Q[i].
+inline constexpr size_t kHeapArity = 4;
+
 // Returns h, the number of records a choice takes on each side of its middle: N / 2, truncated
 // toward zero, so negative for N below -1.
 inline int64_t HalfSize(int32_t N) { return N / 2; }
 
-// Grows c and d to at least C + 1 entries and Q's storage to h costs (when 0 <= h <= C), which is
-// what the sweeps need; a is the caller's to fill. Returns false when memory runs out, leaving the
-// tables usable but possibly too short for the case.
+// Grows c and d to at least C + 1 entries and Q's storage to h costs and a little padding (when
+// 0 <= h <= C), which is what the sweeps need; a is the caller's to fill. Returns false when memory
+// runs out, leaving the tables usable but possibly too short for the case.
 [[nodiscard]] bool PrepareTables(const CaseHeader& header, Tables& tables);
 
 // Fills c[h + 1..C] from the records at a[1..C], which must be in order, and leaves the h

@@ -16,33 +16,47 @@ constexpr int64_t kMaxVectors = 8;  // a sorted heap of up to 32 costs
 constexpr int64_t kSortedHeapLimit = kLanes * kMaxVectors;
 constexpr int64_t kShortSweepLimit = 128;
 
+// Q as a heap: the children of entry i are entries kHeapArity * i + 1 to kHeapArity * i +
+// kHeapArity, which halves the depth of a binary heap for one more comparison a level. Storage
+// holds kHeapArity - 1 entries past the heap, set to the least cost, so that the last group of
+// children can be read whole: a missing child never wins against a present one.
+static_assert(kHeapArity == 4);
+constexpr int32_t kLeastCost = std::numeric_limits<int32_t>::min();
+
+// The index in 0..3 of the largest of the four costs at `group`, the first on ties, chosen by
+// arithmetic rather than by branches, which the data would make unpredictable.
+inline size_t LargestOfFour(const int32_t* group, int32_t* largest) {
+  const int32_t a = group[0], b = group[1], x = group[2], y = group[3];
+  const size_t first_pair = b > a;
+  const size_t second_pair = 2 + (y > x);
+  const int32_t first_max = std::max(a, b), second_max = std::max(x, y);
+  const size_t second_wins = second_max > first_max;
+  *largest = std::max(first_max, second_max);
+  return first_pair ^ ((first_pair ^ second_pair) & (0 - second_wins));
+}
+
 // Puts `cost` in place of the largest cost of the max-heap heap[0..n) and restores the heap
 // order: half the work of a pop followed by a push, with the same contents. A cost that replaces
 // the top is usually among the smaller ones and ends up near the leaves, so the hole left at the
-// top first walks down along the larger children all the way (choosing a child without a
-// branch), and the cost is then sifted up from there, which rarely takes more than a step.
+// top first walks down along the largest children all the way, and the cost is then sifted up
+// from there, which rarely takes more than a step.
 inline void ReplaceTop(int32_t* heap, size_t n, int32_t cost) {
   size_t hole = 0;
-  size_t child = 1;
-  while (child + 1 < n) {
-    // Each step of the walk loads what the last one chose; the nodes four levels down, sixteen
-    // in a row, are fetched ahead so that a large heap's lower levels arrive in time.
-    const size_t ahead = 16 * hole + 15;
+  for (size_t child = 1; child < n; child = kHeapArity * hole + 1) {
+    // Each step of the walk loads what the last one chose; the hole's grandchildren, sixteen in
+    // a row, are fetched ahead so that a large heap's lower levels arrive in time.
+    const size_t ahead = 16 * hole + 5;
     if (ahead < n) {
       __builtin_prefetch(heap + ahead);
-      __builtin_prefetch(heap + std::min(ahead + 15, n - 1));
+      __builtin_prefetch(heap + ahead + 15);
     }
-    child += heap[child + 1] > heap[child];
-    heap[hole] = heap[child];
-    hole = child;
-    child = 2 * hole + 1;
-  }
-  if (child < n) {  // a last parent with a single child
-    heap[hole] = heap[child];
-    hole = child;
+    int32_t largest;
+    const size_t pick = LargestOfFour(heap + child, &largest);
+    heap[hole] = largest;
+    hole = child + pick;
   }
   while (hole > 0) {
-    const size_t parent = (hole - 1) / 2;
+    const size_t parent = (hole - 1) / kHeapArity;
     if (heap[parent] >= cost) break;
     heap[hole] = heap[parent];
     hole = parent;
@@ -50,11 +64,25 @@ inline void ReplaceTop(int32_t* heap, size_t n, int32_t cost) {
   heap[hole] = cost;
 }
 
-// In the sweeps below, the i-th record passed (from 0) is record[i * step], and its sum of the
-// h cheapest costs passed before it goes to sum[i * step]; heap has room for h costs, h > 0.
+// Restores the heap order below entry `i` of heap[0..n), whose subtrees are heaps.
+inline void SiftDown(int32_t* heap, size_t n, size_t i) {
+  const int32_t cost = heap[i];
+  for (size_t child = kHeapArity * i + 1; child < n; child = kHeapArity * i + 1) {
+    int32_t largest;
+    const size_t pick = LargestOfFour(heap + child, &largest);
+    if (largest <= cost) break;
+    heap[i] = largest;
+    i = child + pick;
+  }
+  heap[i] = cost;
+}
 
-// The sweep with Q a binary heap: a replacement costs O(log h), a cost that does not enter costs
-// one comparison.
+// In the sweeps below, the i-th record passed (from 0) is record[i * step], and its sum of the
+// h cheapest costs passed before it goes to sum[i * step]; heap has room for h costs and the
+// padding after them, h > 0.
+
+// The sweep with Q a heap: a replacement costs O(log h), a cost that does not enter costs one
+// comparison.
 void HeapSweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_t h,
                int32_t* heap) {
   int64_t S = 0;  // S: sum of the costs in Q, widened so that it never wraps
@@ -62,14 +90,16 @@ void HeapSweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, in
     heap[i] = record[i * step].second;
     S += heap[i];
   }
-  std::make_heap(heap, heap + h);
+  const size_t n = static_cast<size_t>(h);
+  std::fill_n(heap + n, kHeapArity - 1, kLeastCost);
+  for (size_t i = (n - 1) / kHeapArity + 1; i-- > 0;) SiftDown(heap, n, i);
   for (int64_t i = h; i < C; ++i) {
     sum[i * step] = S;
     const int32_t cost = record[i * step].second;
     // An equal cost leaves the sum as it is, so only a strictly cheaper one replaces the top.
     if (heap[0] > cost) {
       S = S - heap[0] + cost;
-      ReplaceTop(heap, static_cast<size_t>(h), cost);
+      ReplaceTop(heap, n, cost);
     }
   }
 }
@@ -170,7 +200,7 @@ bool PrepareTables(const CaseHeader& header, Tables& tables) {
   const int64_t h = HalfSize(header.N);
   if (tables.c.size() < entries && !tables.c.Resize(entries)) return false;
   if (tables.d.size() < entries && !tables.d.Resize(entries)) return false;
-  return h < 0 || h > header.C || tables.Q.Reserve(static_cast<size_t>(h));
+  return h < 0 || h > header.C || tables.Q.Reserve(static_cast<size_t>(h) + kHeapArity - 1);
 }
 
 void SweepForward(const CaseHeader& header, Tables& tables) {
