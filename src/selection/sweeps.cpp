@@ -23,14 +23,18 @@ constexpr int64_t kShortSweepLimit = 128;
 static_assert(kHeapArity == 4);
 constexpr int32_t kLeastCost = std::numeric_limits<int32_t>::min();
 
-// The index in 0..3 of the largest of the four costs at `group`, the first on ties, chosen by
-// arithmetic rather than by branches, which the data would make unpredictable.
+// The index in 0..3 of the largest of the four costs at `group`, the first on ties. The
+// comparisons are taken as the sign of a 64-bit difference: written as comparisons, they are
+// compiled to branches, which the data makes unpredictable.
 inline size_t LargestOfFour(const int32_t* group, int32_t* largest) {
   const int32_t a = group[0], b = group[1], x = group[2], y = group[3];
-  const size_t first_pair = b > a;
-  const size_t second_pair = 2 + (y > x);
+  auto less = [](int32_t l, int32_t r) {  // 1 if l < r, else 0
+    return static_cast<size_t>(static_cast<uint64_t>(int64_t{l} - r) >> 63);
+  };
+  const size_t first_pair = less(a, b);
+  const size_t second_pair = 2 + less(x, y);
   const int32_t first_max = std::max(a, b), second_max = std::max(x, y);
-  const size_t second_wins = second_max > first_max;
+  const size_t second_wins = less(first_max, second_max);
   *largest = std::max(first_max, second_max);
   return first_pair ^ ((first_pair ^ second_pair) & (0 - second_wins));
 }
