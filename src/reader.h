@@ -195,18 +195,23 @@ inline ReadStatus IntReader::Next(int32_t* value) {
     if (count < 8) {
       magnitude = DigitValue8(head, count);
       p += count;
+    } else if (const uint64_t tail = Load8(p + 8); DigitCount8(tail) <= 2) {
+      // Eight to ten digits, from the two loads already made.
+      const size_t more = DigitCount8(tail);
+      static constexpr uint64_t kScale[] = {1, 10, 100};
+      magnitude = DigitValue8(head, 8) * kScale[more] + (more > 0 ? DigitValue8(tail, more) : 0);
+      p += 8 + more;
     } else {
-      // Eight digits or more: find where they end, check that all but the last ten are zeros,
-      // and convert the last ten, as eight and two, from loads that end at the last digit.
-      const char* end = p + 8;
-      for (size_t more = 8; more == 8; end += more) more = DigitCount8(Load8(end));
+      // More digits: find where they end, check that all but the last ten are zeros, and
+      // convert the last ten, as eight and two, from loads that end at the last digit.
+      const size_t tail_count = DigitCount8(tail);
+      const char* end = p + 8 + tail_count;
+      for (size_t more = tail_count; more == 8; end += more) more = DigitCount8(Load8(end));
       const size_t digits = static_cast<size_t>(end - p);
       if (digits > 10 && !AllZeros(p, digits - 10)) return NextSlowFrom(start, value);
       magnitude = DigitValue8(Load8(end - 8), 8);
-      if (digits >= 9)
-        magnitude += uint64_t{static_cast<unsigned char>(end[-9]) - 0x30u} * 100000000;
-      if (digits >= 10)
-        magnitude += uint64_t{static_cast<unsigned char>(end[-10]) - 0x30u} * 1000000000;
+      magnitude += uint64_t{static_cast<unsigned char>(end[-9]) - 0x30u} * 100000000;
+      magnitude += uint64_t{static_cast<unsigned char>(end[-10]) - 0x30u} * 1000000000;
       p = end;
     }
   } else {

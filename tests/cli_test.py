@@ -90,7 +90,7 @@ class BadInput(unittest.TestCase):
         # From too little to load the program up to enough: each run answers, or reports running
         # out of memory with status 2; it never aborts.
         outcomes = set()
-        for kib in range(3000, 9000, 40):
+        for kib in range(1000, 9000, 40):
             def limit(kib=kib):
                 resource.setrlimit(resource.RLIMIT_AS, (kib << 10, kib << 10))
             p = run(b"1 1 5 7 3\n", preexec_fn=limit)

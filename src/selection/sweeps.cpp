@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "cpu.h"
@@ -50,10 +52,7 @@ inline void ReplaceTop(int32_t* heap, size_t n, int32_t cost) {
     // Each step of the walk loads what the last one chose; the hole's grandchildren, sixteen in
     // a row, are fetched ahead so that a large heap's lower levels arrive in time.
     const size_t ahead = 16 * hole + 5;
-    if (ahead < n) {
-      __builtin_prefetch(heap + ahead);
-      __builtin_prefetch(heap + ahead + 15);
-    }
+    if (ahead < n) __builtin_prefetch(heap + ahead);
     int32_t largest;
     const size_t pick = LargestOfFour(heap + child, &largest);
     heap[hole] = largest;
@@ -193,7 +192,13 @@ void Sweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_
   if (h <= kSortedHeapLimit && C <= kShortSweepLimit) {
     SortedSweepFor((h + kLanes - 1) / kLanes)(record, sum, step, C, h, Q.data());
   } else {
-    HeapSweep(record, sum, step, C, h, Q.data());
+    // The heap is placed so that every group of four siblings shares a cache line, and the
+    // sixteen grandchildren of every entry fill one line exactly; it moves to the start of Q's
+    // storage afterwards.
+    const auto address = reinterpret_cast<uintptr_t>(Q.data() + 5);
+    int32_t* heap = Q.data() + (((address + 63) & ~uintptr_t{63}) - address) / sizeof(int32_t);
+    HeapSweep(record, sum, step, C, h, heap);
+    std::memmove(Q.data(), heap, static_cast<size_t>(h) * sizeof(int32_t));
   }
 }
 
@@ -204,7 +209,9 @@ bool PrepareTables(const CaseHeader& header, Tables& tables) {
   const int64_t h = HalfSize(header.N);
   if (tables.c.size() < entries && !tables.c.Resize(entries)) return false;
   if (tables.d.size() < entries && !tables.d.Resize(entries)) return false;
-  return h < 0 || h > header.C || tables.Q.Reserve(static_cast<size_t>(h) + kHeapArity - 1);
+  // Room for the heap's padding, and for moving it to a cache-line boundary.
+  return h < 0 || h > header.C ||
+         tables.Q.Reserve(static_cast<size_t>(h) + kHeapArity - 1 + 64 / sizeof(int32_t));
 }
 
 void SweepForward(const CaseHeader& header, Tables& tables) {
