@@ -87,7 +87,7 @@ class IntReader {
 
   // Reads the next token. Only kValue stores into *value. After any status but kValue, the
   // reader is not to be used again except for the accessors below.
-  ReadStatus Next(int32_t* value);
+  [[gnu::always_inline]] ReadStatus Next(int32_t* value);
 
   // Where the token that the last Next call looked at begins; for kEnd, where the input ends.
   Location TokenLocation();
@@ -178,28 +178,39 @@ inline ReadStatus IntReader::Next(int32_t* value) {
   // long as at most 10 digits are significant. Anything else, even a token that merely reaches
   // the end of the buffer, goes to NextSlow, which decides every case on its own; this path only
   // has to agree with it. The NUL after the data stops every scan at its end, and the buffer's
-  // padding makes the wide loads safe.
+  // padding makes the wide loads safe. The token's first eight bytes are loaded once: they also
+  // show the white space before it (one byte is usual; more goes to SkipSpace), a sign, and the
+  // byte that ends a short token, so that where the next token starts depends on that one load
+  // and the digit count rather than on a load of each byte.
   const char* p = pos_;
-  if (IsSpace(*p)) {
-    ++p;
-    if (IsSpace(*p)) p = SkipSpace(p + 1);
-  }
   const char* start = p;
-  const bool negative = *p == '-';
-  p += negative || *p == '+';
   uint64_t magnitude;
+  bool negative = false;
   if constexpr (std::endian::native == std::endian::little) {
-    const uint64_t head = Load8(p);
-    const size_t count = DigitCount8(head);
-    if (count == 0) return NextSlowFrom(start, value);
+    uint64_t word = Load8(p);
+    if (IsSpace(static_cast<char>(word))) {
+      start = p = SkipSpace(p);
+      word = Load8(p);
+    }
+    size_t count = DigitCount8(word);
+    if (count == 0) {
+      const auto sign = static_cast<char>(word);
+      if (sign != '-' && sign != '+') return NextSlowFrom(start, value);
+      negative = sign == '-';
+      word = Load8(++p);
+      count = DigitCount8(word);
+      if (count == 0) return NextSlowFrom(start, value);
+    }
     if (count < 8) {
-      magnitude = DigitValue8(head, count);
+      if (!IsSpace(static_cast<char>(word >> (8 * count)))) return NextSlowFrom(start, value);
+      magnitude = DigitValue8(word, count);
       p += count;
     } else if (const uint64_t tail = Load8(p + 8); DigitCount8(tail) <= 2) {
       // Eight to ten digits, from the two loads already made.
       const size_t more = DigitCount8(tail);
       static constexpr uint64_t kScale[] = {1, 10, 100};
-      magnitude = DigitValue8(head, 8) * kScale[more] + (more > 0 ? DigitValue8(tail, more) : 0);
+      if (!IsSpace(static_cast<char>(tail >> (8 * more)))) return NextSlowFrom(start, value);
+      magnitude = DigitValue8(word, 8) * kScale[more] + (more > 0 ? DigitValue8(tail, more) : 0);
       p += 8 + more;
     } else {
       // More digits: find where they end, check that all but the last ten are zeros, and
@@ -213,16 +224,21 @@ inline ReadStatus IntReader::Next(int32_t* value) {
       magnitude += uint64_t{static_cast<unsigned char>(end[-9]) - 0x30u} * 100000000;
       magnitude += uint64_t{static_cast<unsigned char>(end[-10]) - 0x30u} * 1000000000;
       p = end;
+      if (!IsSpace(*p)) return NextSlowFrom(start, value);
     }
   } else {
+    while (IsSpace(*p)) ++p;
+    start = p;
+    negative = *p == '-';
+    p += negative || *p == '+';
     const char* digits = p;
     while (*p == '0') ++p;
     const char* significant = p;
     magnitude = 0;
     while (IsDigit(*p)) magnitude = magnitude * 10 + static_cast<unsigned>(*p++ - '0');
-    if (p == digits || p - significant > 10) return NextSlowFrom(start, value);
+    if (p == digits || p - significant > 10 || !IsSpace(*p)) return NextSlowFrom(start, value);
   }
-  if (!IsSpace(*p) || magnitude > 0x7fffffffu + negative) return NextSlowFrom(start, value);
+  if (magnitude > 0x7fffffffu + negative) return NextSlowFrom(start, value);
   pos_ = p + 1;  // past the white space that ended the token, which is in the buffer
   token_start_ = start;
   *value = static_cast<int32_t>(negative ? 0 - magnitude : magnitude);
