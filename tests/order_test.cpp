@@ -35,6 +35,22 @@ TEST(Order, AgreesWithStdSortAtEveryCpuLevel) {
   });
 }
 
+// Values far apart with nothing between them leave a middle digit that every key shares.
+TEST(Order, SkippedDigitsKeepTheOrder) {
+  std::mt19937 random(3);
+  Table<int64_t> scratch;
+  for (int32_t far : {1 << 30, 1 << 20, kMax32}) {
+    std::vector<Record> records(100);
+    for (Record& r : records)
+      r = {static_cast<int32_t>(random() % 2) * far, static_cast<int32_t>(random() % 2)};
+    std::vector<Record> want = records;
+    std::sort(want.begin(), want.end());
+    ASSERT_TRUE(scratch.Resize(records.size()));
+    OrderRecords(records, scratch);
+    EXPECT_EQ(records, want) << far;
+  }
+}
+
 TEST(Order, SignedExtremesAndTies) {
   Table<int64_t> scratch;
   std::vector<Record> base = {{kMax32, kMin32}, {kMin32, kMax32}, {0, -1},  {-1, 0},
