@@ -1,13 +1,16 @@
-// Benchmarks of each stage on generated data: reading, ordering, the sweeps, and the whole case
-// loop on inputs shaped like one large case and like many small ones.
+// Benchmarks of each stage on generated data: reading (plain, padded and spaced-out numbers),
+// ordering (wide and tied values, at each CPU level), the sweeps (at each CPU level), and the
+// whole case loop on inputs shaped like one large case and like many small ones.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "cpu.h"
 #include "driver.h"
 #include "order.h"
 #include "reader.h"
@@ -65,8 +68,36 @@ const std::string& ManyInput() {
   return text;
 }
 
+// BigInput's numbers rewritten as the shapes reading must also take fast: 0 as they are, 1 with
+// leading zeros and plus signs to 11 to 20 bytes, 2 between runs of 20 to 200 mixed white-space
+// bytes.
+const std::string& ReadInput(int64_t shape) {
+  static const std::array<std::string, 3> texts = [] {
+    std::mt19937 random(6);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    std::string padded, blank;
+    std::string token;
+    for (const char ch : BigInput() + " ") {
+      if (ch != ' ' && ch != '\n') {
+        token += ch;
+        continue;
+      }
+      if (token.empty()) continue;
+      const std::string sign = pick(0, 2) == 0 ? "+" : "";
+      padded += sign +
+                std::string(std::max<int>(0, pick(11, 20) - sign.size() - token.size()), '0') +
+                token + ch;
+      for (int gap = pick(20, 200); gap > 0; --gap) blank += " \t\n\r\v\f"[pick(0, 5)];
+      blank += token;
+      token.clear();
+    }
+    return std::array<std::string, 3>{BigInput(), padded, blank + "\n"};
+  }();
+  return texts[shape];
+}
+
 void BM_Read(benchmark::State& state) {
-  const std::string& text = BigInput();
+  const std::string& text = ReadInput(state.range(0));
   for (auto _ : state) {
     StringSource source(text);
     IntReader reader(source, nullptr);
@@ -76,15 +107,25 @@ void BM_Read(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
-BENCHMARK(BM_Read);
+BENCHMARK(BM_Read)->ArgName("shape")->DenseRange(0, 2);
 
-// Orders 200,000 records as cases of range(0) records each; the copy that restores the
-// disorder is timed too, and costs little next to the ordering.
+// Sets the CPU level that the vector paths use, or skips the benchmark where the CPU lacks it.
+bool UseLevel(benchmark::State& state, int64_t level) {
+  if (UseCpuLevel(static_cast<CpuLevel>(level)) == static_cast<CpuLevel>(level)) return true;
+  state.SkipWithError("this CPU lacks the level");
+  return false;
+}
+
+// Orders 200,000 records as cases of `size` records each, values and costs from 0 to 9 (ties
+// everywhere) when `tied` is set, at CPU level `level`; the copy that restores the disorder is
+// timed too, and costs little next to the ordering.
 void BM_Order(benchmark::State& state) {
-  const size_t size = static_cast<size_t>(state.range(0));
+  const auto size = static_cast<size_t>(state.range(0));
+  const bool tied = state.range(1) != 0;
+  if (!UseLevel(state, state.range(2))) return;
   std::mt19937 random(4);
   const std::vector<Record> records =
-      RandomRecords(random, 200000 / size * size, 1000000000, 20000);
+      RandomRecords(random, 200000 / size * size, tied ? 9 : 1000000000, tied ? 9 : 20000);
   std::vector<Record> work;
   Table<int64_t> scratch;
   if (!scratch.Resize(size)) state.SkipWithError("out of memory");
@@ -96,9 +137,12 @@ void BM_Order(benchmark::State& state) {
     benchmark::DoNotOptimize(work.data());
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * records.size()));
+  UseCpuLevel(SupportedCpuLevel());
 }
-BENCHMARK(BM_Order)->Arg(8)->Arg(20)->Arg(40)->Arg(63)->Arg(64)->Arg(96)->Arg(200)->Arg(2000)->Arg(
-    200000);
+BENCHMARK(BM_Order)
+    ->ArgNames({"size", "tied", "level"})
+    ->ArgsProduct({{8, 20, 40, 63, 64, 127, 128}, {0, 1}, {0, 2}})
+    ->ArgsProduct({{200, 2000, 200000}, {0, 1}, {2}});
 
 void BM_Sweeps(benchmark::State& state) {
   std::mt19937 random(5);
@@ -117,6 +161,7 @@ BENCHMARK(BM_Sweeps)->Arg(17)->Arg(33)->Arg(65)->Arg(129)->Arg(1001)->Arg(40001)
 // The sweeps and the scan over many small cases of 1 to 40 ordered records. Every case is drawn
 // afresh: cases that repeat would let the branch predictor learn them.
 void BM_SweepsSmall(benchmark::State& state) {
+  if (!UseLevel(state, state.range(1))) return;
   std::mt19937 random(3);
   std::vector<std::pair<CaseHeader, Tables>> cases;
   int64_t records = 0;
@@ -136,8 +181,12 @@ void BM_SweepsSmall(benchmark::State& state) {
     }
   }
   state.SetItemsProcessed(state.iterations() * records);
+  UseCpuLevel(SupportedCpuLevel());
 }
-BENCHMARK(BM_SweepsSmall)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SweepsSmall)
+    ->ArgNames({"cases", "level"})
+    ->ArgsProduct({{100000}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 
 void RunWhole(benchmark::State& state, const std::string& text) {
   for (auto _ : state) {

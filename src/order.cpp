@@ -14,8 +14,9 @@ namespace maxmedian {
 namespace {
 
 // Up to this many records, ranking every record against every other beats the fixed cost of the
-// radix sort's passes.
+// radix sort's passes: with four lanes a comparison, and with eight (AVX2).
 constexpr size_t kRankLimit = 63;
+constexpr size_t kWideRankLimit = 127;
 
 // The record as one unsigned number that orders the same way: flipping the sign bits turns
 // signed order into unsigned order, and the value takes the high half so it is compared first.
@@ -34,10 +35,10 @@ template <class Vector>
   constexpr size_t kWidth = sizeof(Vector) / sizeof(int32_t);
   // Values and costs in arrays of their own, padded to whole vectors with the largest record,
   // which is below none.
-  alignas(32) int32_t first[kRankLimit + kWidth];
-  alignas(32) int32_t second[kRankLimit + kWidth];
-  Record copy[kRankLimit];
-  uint8_t taken[kRankLimit] = {};
+  alignas(32) int32_t first[kWideRankLimit + kWidth];
+  alignas(32) int32_t second[kWideRankLimit + kWidth];
+  Record copy[kWideRankLimit];
+  uint8_t taken[kWideRankLimit] = {};
   const size_t padded = (n + kWidth - 1) / kWidth * kWidth;
   for (size_t i = 0; i < padded; ++i) {
     first[i] = i < n ? records[i].first : std::numeric_limits<int32_t>::max();
@@ -131,9 +132,9 @@ void RadixSort(std::span<Record> records, Table<int64_t>& scratch) {
 
 void OrderRecords(std::span<Record> records, Table<int64_t>& scratch) {
   if (records.size() < 2) return;
-  if (records.size() <= kRankLimit) {
-    (ActiveCpuLevel() >= CpuLevel::kAvx2 ? RankSortAvx2 : RankSortPortable)(records.data(),
-                                                                            records.size());
+  const bool wide = ActiveCpuLevel() >= CpuLevel::kAvx2;
+  if (records.size() <= (wide ? kWideRankLimit : kRankLimit)) {
+    (wide ? RankSortAvx2 : RankSortPortable)(records.data(), records.size());
   } else {
     RadixSort(records, scratch);
   }

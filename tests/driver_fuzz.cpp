@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "cpu.h"
 #include "driver.h"
 
 namespace {
@@ -69,8 +70,10 @@ std::string PlainAnswers(std::string_view input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  // Small reads put token boundaries everywhere; the read size comes from the input itself.
+  // Small reads put token boundaries everywhere; the read size comes from the input itself, and
+  // so does the CPU level whose vector paths run (those this machine has).
   const size_t chunk = size == 0 ? 1 : 1 + data[0] % 7 + (data[0] & 0x80 ? 1 << 16 : 0);
+  maxmedian::UseCpuLevel(static_cast<maxmedian::CpuLevel>(size < 2 ? 2 : data[1] % 3));
   maxmedian::StringSource source(input, chunk);
   maxmedian::StringSink sink;
   const maxmedian::RunResult result = maxmedian::RunCases(source, sink);
