@@ -2,7 +2,7 @@
 """End-to-end tests of the built maxmedian binary: what only the process shows (exit status,
 standard output against standard error, streaming through pipes, failing reads and writes).
 Usage: cli_test.py BINARY SOURCE_DIR"""
-import os, resource, subprocess, sys, tempfile, time, unittest
+import os, random, resource, shutil, subprocess, sys, tempfile, time, unittest
 
 BINARY, SOURCE_DIR = sys.argv[1], sys.argv[2]
 WORKED = b"3 5 70\n30 25\n50 21\n20 20\n5 18\n35 30\n"
@@ -183,6 +183,25 @@ class Streams(unittest.TestCase):
         self.assertEqual(p.stderr.read(), b"")
         p.stderr.close()
         self.assertIn(p.wait(timeout=60), (-13, 2))  # SIGPIPE, or EPIPE where it is ignored
+
+
+@unittest.skipUnless(shutil.which("parallel"), "GNU parallel is not installed")
+class ParallelCopies(unittest.TestCase):
+    def test_answers_through_parallel_equal_direct_answers(self):
+        rand = random.Random(7)
+        lines = []
+        for _ in range(3000):  # one case per line, so that parallel splits between cases
+            C = rand.randint(0, 30)
+            numbers = [rand.randint(-1, C + 1), C, rand.randint(-10, 2000)]
+            numbers += [rand.randint(-50, 50) for _ in range(2 * C)]
+            lines.append(" ".join(map(str, numbers)))
+        cases = ("\n".join(lines) + "\n").encode()
+        direct = run(cases)
+        split = subprocess.run(["parallel", "--will-cite", "--pipe", "--keep-order", "-N", "400",
+                                BINARY], input=cases, capture_output=True, timeout=120)
+        self.assertEqual((direct.returncode, split.returncode), (0, 0), split.stderr)
+        self.assertEqual(direct.stdout.count(b"\n"), 3000)
+        self.assertEqual(split.stdout, direct.stdout)
 
 
 if __name__ == "__main__":

@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const maxmedian::RunResult result = maxmedian::RunCases(source, sink);
   if (result.status != maxmedian::kExitOk && result.status != maxmedian::kExitBadInput) abort();
   if ((result.status == maxmedian::kExitBadInput) != !result.message.empty()) abort();
-  if (result.message.find('\n') != std::string::npos) abort();
+  if (result.message.view().find('\n') != std::string_view::npos) abort();
   if (result.status == maxmedian::kExitOk && sink.text != PlainAnswers(input)) abort();
   // Whatever the input, what was written is whole answer lines, none below -1.
   size_t line_start = 0;
