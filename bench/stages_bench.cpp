@@ -83,10 +83,11 @@ const std::string& ReadInput(int64_t shape) {
         continue;
       }
       if (token.empty()) continue;
-      const std::string sign = pick(0, 2) == 0 ? "+" : "";
-      padded += sign +
-                std::string(std::max<int>(0, pick(11, 20) - sign.size() - token.size()), '0') +
-                token + ch;
+      const bool plus = pick(0, 2) == 0;
+      if (plus) padded += '+';
+      padded.append(std::max<int>(0, pick(11, 20) - plus - static_cast<int>(token.size())), '0');
+      padded += token;
+      padded += ch;
       for (int gap = pick(20, 200); gap > 0; --gap) blank += " \t\n\r\v\f"[pick(0, 5)];
       blank += token;
       token.clear();
