@@ -83,9 +83,10 @@ class Run {
  private:
   enum class Header { kRead, kInputEnded, kFailed };
   // The most records reserved from a header's count before they arrive. Reserved storage is not
-  // touched, so it costs no memory, as long as it stays below the size that would ask for huge
-  // pages: there, the first record would fault in a whole huge page.
-  static constexpr int64_t kReserveLimit = table_memory::kHugeThreshold / sizeof(Record) - 1;
+  // touched, so it costs no memory, as long as it stays in small pages: a huge page would be
+  // faulted in whole by the first record. Beyond this, the table grows with the records that
+  // actually arrive, into huge pages.
+  static constexpr int64_t kReserveLimit = table_memory::kHugePage / 8 / sizeof(Record);
 
   // "<name>:LINE:COLUMN: " for the token the reader last looked at.
   Message Where() {

@@ -8,8 +8,6 @@
 namespace maxmedian::table_memory {
 namespace {
 
-constexpr size_t kHugePage = size_t{2} << 20;
-
 size_t HugeSize(size_t bytes) { return (bytes + kHugePage - 1) / kHugePage * kHugePage; }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #ifndef MAXMEDIAN_TABLE_H_
 #define MAXMEDIAN_TABLE_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <type_traits>
@@ -16,6 +17,8 @@ namespace maxmedian {
 namespace table_memory {
 // Blocks of at least this many bytes are aligned to, and advised to use, huge pages.
 inline constexpr size_t kHugeThreshold = size_t{1} << 20;
+// The size of a huge page.
+inline constexpr size_t kHugePage = size_t{2} << 20;
 // Returns at least `bytes` of storage, or null when there is not that much memory.
 void* Allocate(size_t bytes) noexcept;
 // Releases storage that Allocate returned; null is ignored.
@@ -77,12 +80,21 @@ class Table {
   // Adds `entry` at the end, doubling the storage when it is full. Returns false, changing
   // nothing, when memory runs out.
   [[nodiscard]] bool Append(const T& entry) {
-    if (size_ == capacity_ && !Reserve(capacity_ < 8 ? 8 : 2 * capacity_)) return false;
+    if (size_ == capacity_ && !Reserve(Grown())) return false;
     data_[size_++] = entry;
     return true;
   }
 
  private:
+  // The capacity to grow to: double, except that from a quarter of a huge page on, at least a
+  // whole huge page. Every page is faulted in when first written, which costs far more per byte
+  // in small pages than in huge ones, and a growing table is filled as it grows.
+  size_t Grown() const {
+    const size_t doubled = capacity_ < 8 ? 8 : 2 * capacity_;
+    if (doubled * sizeof(T) < table_memory::kHugePage / 4) return doubled;
+    return std::max(doubled, table_memory::kHugePage / sizeof(T));
+  }
+
   T* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
