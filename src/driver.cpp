@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -14,23 +15,18 @@
 namespace maxmedian {
 namespace {
 
-// The outcome of a case: its answer, or the memory for its tables ran out.
-struct Answer {
-  bool answered;
-  int32_t value;
-};
-
-// Answers one case whose records stand at a[1..C].
-Answer AnswerCase(const CaseHeader& header, Tables& tables) {
+// Answers one case whose records stand at a[1..C]; no answer when the tables cannot grow to the
+// case's size.
+std::optional<int32_t> AnswerCase(const CaseHeader& header, Tables& tables) {
   const int64_t h = HalfSize(header.N);
   // Too few records (or a negative h) leaves no choice to make: skip the work, not the answer.
-  if (h < 0 || 2 * h + 1 > header.C) return {true, -1};
-  if (!PrepareTables(header, tables)) return {false, 0};
+  if (h < 0 || 2 * h + 1 > header.C) return -1;
+  if (!PrepareTables(header, tables)) return std::nullopt;
   // Nothing needs d before the backward sweep writes it, so ordering borrows it as scratch.
   OrderRecords(std::span<Record>(tables.a.data() + 1, static_cast<size_t>(header.C)), tables.d);
   SweepForward(header, tables);
   SweepBackward(header, tables);
-  return {true, ScanMiddle(header, tables)};
+  return ScanMiddle(header, tables);
 }
 
 // Adds the token as a C-like string literal: quotes and backslashes escaped, bytes outside
@@ -74,9 +70,9 @@ class Run {
       if (header_read == Header::kInputEnded) return Finish({kExitOk, ""});
       if (header_read == Header::kFailed) return Finish(failure_);
       if (!ReadRecords(number, header)) return Finish(failure_);
-      const Answer answer = AnswerCase(header, tables_);
-      if (!answer.answered) return Finish(OutOfMemory(number));
-      writer_.Append(answer.value);
+      const std::optional<int32_t> answer = AnswerCase(header, tables_);
+      if (!answer) return Finish(OutOfMemory(number));
+      writer_.Append(*answer);
     }
   }
 

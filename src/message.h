@@ -9,6 +9,7 @@
 
 namespace maxmedian {
 
+// Text built from pieces, kept in the object itself; what does not fit is dropped.
 class Message {
  public:
   static constexpr size_t kCapacity = 256;  // text beyond this is dropped
