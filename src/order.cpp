@@ -17,7 +17,7 @@ namespace {
 // Up to this many records, ranking every record against every other beats the fixed cost of the
 // radix sort's passes: with four lanes a comparison, and with eight (AVX2).
 constexpr size_t kRankLimit = 63;
-constexpr size_t kWideRankLimit = 127;
+constexpr size_t kWideRankLimit = 95;
 
 // The record as one unsigned number that orders the same way: flipping the sign bits turns
 // signed order into unsigned order, and the value takes the high half so it is compared first.

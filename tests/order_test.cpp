@@ -19,7 +19,7 @@ TEST(Order, AgreesWithStdSortAtEveryCpuLevel) {
   testing::ForEachCpuLevel([](CpuLevel level) {
     std::mt19937 random(7);
     Table<int64_t> scratch;
-    for (size_t size : {0, 1, 2, 3, 4, 5, 62, 63, 64, 65, 126, 127, 128, 129, 257, 4099, 70000}) {
+    for (size_t size : {0, 1, 2, 3, 4, 5, 62, 63, 64, 65, 94, 95, 96, 97, 257, 4099, 70000}) {
       for (int32_t spread : {0, 1, 300, 70000, kMax32}) {
         std::uniform_int_distribution<int32_t> number(-spread, spread);
         std::vector<Record> records(size);
