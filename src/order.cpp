@@ -32,32 +32,30 @@ inline uint64_t Key(const Record& r) {
 // mispredict. Records identical in both fields have the same count and take the places after it
 // in turn.
 void RankSortPortable(Record* records, size_t n) {
-  using Vector = Lanes;
-  constexpr size_t kWidth = kLanes;
   // Values and costs in arrays of their own, padded to whole vectors with the largest record,
   // which is below none.
-  alignas(32) int32_t first[kRankLimit + kWidth];
-  alignas(32) int32_t second[kRankLimit + kWidth];
+  alignas(32) int32_t first[kRankLimit + kLanes];
+  alignas(32) int32_t second[kRankLimit + kLanes];
   Record copy[kRankLimit];
   uint8_t taken[kRankLimit] = {};
-  const size_t padded = (n + kWidth - 1) / kWidth * kWidth;
+  const size_t padded = (n + kLanes - 1) / kLanes * kLanes;
   for (size_t i = 0; i < padded; ++i) {
     first[i] = i < n ? records[i].first : std::numeric_limits<int32_t>::max();
     second[i] = i < n ? records[i].second : std::numeric_limits<int32_t>::max();
   }
   std::copy_n(records, n, copy);
   for (size_t i = 0; i < n; ++i) {
-    const Vector f = Vector{} + copy[i].first;
-    const Vector s = Vector{} + copy[i].second;
-    Vector below = {};
-    for (size_t j = 0; j < padded; j += kWidth) {
-      Vector fj, sj;
+    const Lanes f = Lanes{} + copy[i].first;
+    const Lanes s = Lanes{} + copy[i].second;
+    Lanes below = {};
+    for (size_t j = 0; j < padded; j += kLanes) {
+      Lanes fj, sj;
       std::memcpy(&fj, first + j, sizeof fj);
       std::memcpy(&sj, second + j, sizeof sj);
       below -= (fj < f) | ((fj == f) & (sj < s));  // a true comparison is -1 in every bit
     }
     size_t rank = 0;
-    for (size_t lane = 0; lane < kWidth; ++lane) rank += static_cast<size_t>(below[lane]);
+    for (size_t lane = 0; lane < kLanes; ++lane) rank += static_cast<size_t>(below[lane]);
     records[rank + taken[rank]++] = copy[i];
   }
 }

@@ -38,11 +38,11 @@ IntReader::IntReader(ByteSource& source, std::function<bool()> before_read, size
     : source_(source),
       before_read_(std::move(before_read)),
       buffer_size_(std::max<size_t>(buffer_size, 1)) {
-  // Nothing here may throw, not even for lack of memory: ok() reports it instead.
-  if (!buffer_.Resize(buffer_size_ + 1 + kPadding)) buffer_.clear();
+  // Nothing here may throw, not even for lack of memory: a failed Resize leaves the buffer
+  // empty, which ok() reports. Wide loads read the padding: give it a value, although no result
+  // depends on it.
+  if (buffer_.Resize(buffer_size_ + 1 + kPadding)) std::memset(buffer_.data(), 0, buffer_.size());
   pos_ = end_ = counted_ = buffer_.data();
-  // Wide loads read the padding: give it a value, although no result depends on it.
-  if (ok()) std::memset(buffer_.data(), 0, buffer_.size());
 }
 
 const char* IntReader::SkipSpace(const char* p) {

@@ -53,7 +53,7 @@ class AnswerWriter {
 
   // Check ok() before any other call.
   explicit AnswerWriter(ByteSink& sink) : sink_(sink) {
-    if (!buffer_.Resize(kBufferSize)) buffer_.clear();
+    (void)buffer_.Resize(kBufferSize);  // a failure leaves the buffer empty: see ok()
   }
   AnswerWriter(const AnswerWriter&) = delete;
   AnswerWriter& operator=(const AnswerWriter&) = delete;
