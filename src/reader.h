@@ -105,6 +105,21 @@ class IntReader {
   // The first byte at or after `p` that is not white space, looking at 16 bytes a step: runs of
   // white space can be long. The NUL after the data ends every run.
   static const char* SkipSpace(const char* p);
+  // The high bit of each byte of `word` that is white space, and of each that is NUL: exact
+  // byte by byte, for targets without the 16-byte steps.
+  static uint64_t SpaceBits8(uint64_t word) {
+    constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fu, kHigh = 0x8080808080808080u;
+    const uint64_t low = word & kLow7;  // adding to 7 bits never carries into the next byte
+    const uint64_t at_least_tab = low + 0x7777777777777777u;  // high bit: low >= 0x09
+    const uint64_t past_return = low + 0x7272727272727272u;   // high bit: low >= 0x0e
+    const uint64_t not_space = ((word ^ 0x2020202020202020u) & kLow7) + kLow7;
+    const uint64_t space = ~(not_space | word) | (at_least_tab & ~past_return & ~word);
+    return space & kHigh;
+  }
+  static uint64_t NulBits8(uint64_t word) {
+    constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fu;
+    return ~(((word & kLow7) + kLow7) | word) & 0x8080808080808080u;
+  }
   // Whether the `count` bytes at `p` are all '0'.
   static bool AllZeros(const char* p, size_t count) {
     constexpr uint64_t kZeros = 0x3030303030303030u;
@@ -115,10 +130,11 @@ class IntReader {
   }
   static bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-  // Eight input bytes as one number, the first byte lowest.
+  // Eight input bytes as one number, the first byte lowest, whatever the machine's byte order.
   static uint64_t Load8(const char* p) {
     uint64_t word;
     std::memcpy(&word, p, sizeof word);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
     return word;
   }
   // How many of the bytes of `word`, from the first, are decimal digits: 0 to 8.
@@ -146,6 +162,20 @@ class IntReader {
     return status;
   }
   ReadStatus NextSlow();
+
+  // What the pieces of a token read so far make of it.
+  struct TokenState {
+    size_t length = 0;
+    bool negative = false;
+    bool has_digits = false;
+    bool is_integer = true;
+    uint64_t magnitude = 0;  // stops growing once it is past every 32-bit magnitude
+  };
+  // The first white-space byte at or after `p`, or end_: where the token at `p` ends in this
+  // read, looking at 16 bytes a step.
+  const char* TokenEnd(const char* p) const;
+  // Takes the token's bytes [p, end) into `token`, and into the prefix that messages quote.
+  void AddPiece(const char* p, const char* end, TokenState& token);
   Fill Refill();
   Location Locate(const char* p);
 
@@ -186,57 +216,44 @@ inline ReadStatus IntReader::Next(int32_t* value) {
   const char* start = p;
   uint64_t magnitude;
   bool negative = false;
-  if constexpr (std::endian::native == std::endian::little) {
-    uint64_t word = Load8(p);
-    if (IsSpace(static_cast<char>(word))) {
-      start = p = SkipSpace(p);
-      word = Load8(p);
-    }
-    size_t count = DigitCount8(word);
-    if (count == 0) {
-      const auto sign = static_cast<char>(word);
-      if (sign != '-' && sign != '+') return NextSlowFrom(start, value);
-      negative = sign == '-';
-      word = Load8(++p);
-      count = DigitCount8(word);
-      if (count == 0) return NextSlowFrom(start, value);
-    }
-    if (count < 8) {
-      if (!IsSpace(static_cast<char>(word >> (8 * count)))) return NextSlowFrom(start, value);
-      magnitude = DigitValue8(word, count);
-      p += count;
-    } else if (const uint64_t tail = Load8(p + 8); DigitCount8(tail) <= 2) {
-      // Eight to ten digits, from the two loads already made.
-      const size_t more = DigitCount8(tail);
-      static constexpr uint64_t kScale[] = {1, 10, 100};
-      if (!IsSpace(static_cast<char>(tail >> (8 * more)))) return NextSlowFrom(start, value);
-      magnitude = DigitValue8(word, 8) * kScale[more] + (more > 0 ? DigitValue8(tail, more) : 0);
-      p += 8 + more;
-    } else {
-      // More digits: find where they end, check that all but the last ten are zeros, and
-      // convert the last ten, as eight and two, from loads that end at the last digit.
-      const size_t tail_count = DigitCount8(tail);
-      const char* end = p + 8 + tail_count;
-      for (size_t more = tail_count; more == 8; end += more) more = DigitCount8(Load8(end));
-      const size_t digits = static_cast<size_t>(end - p);
-      if (digits > 10 && !AllZeros(p, digits - 10)) return NextSlowFrom(start, value);
-      magnitude = DigitValue8(Load8(end - 8), 8);
-      magnitude += uint64_t{static_cast<unsigned char>(end[-9]) - 0x30u} * 100000000;
-      magnitude += uint64_t{static_cast<unsigned char>(end[-10]) - 0x30u} * 1000000000;
-      p = end;
-      if (!IsSpace(*p)) return NextSlowFrom(start, value);
-    }
+  uint64_t word = Load8(p);
+  if (IsSpace(static_cast<char>(word))) {
+    start = p = SkipSpace(p);
+    word = Load8(p);
+  }
+  size_t count = DigitCount8(word);
+  if (count == 0) {
+    const auto sign = static_cast<char>(word);
+    if (sign != '-' && sign != '+') return NextSlowFrom(start, value);
+    negative = sign == '-';
+    word = Load8(++p);
+    count = DigitCount8(word);
+    if (count == 0) return NextSlowFrom(start, value);
+  }
+  if (count < 8) {
+    if (!IsSpace(static_cast<char>(word >> (8 * count)))) return NextSlowFrom(start, value);
+    magnitude = DigitValue8(word, count);
+    p += count;
+  } else if (const uint64_t tail = Load8(p + 8); DigitCount8(tail) <= 2) {
+    // Eight to ten digits, from the two loads already made.
+    const size_t more = DigitCount8(tail);
+    static constexpr uint64_t kScale[] = {1, 10, 100};
+    if (!IsSpace(static_cast<char>(tail >> (8 * more)))) return NextSlowFrom(start, value);
+    magnitude = DigitValue8(word, 8) * kScale[more] + (more > 0 ? DigitValue8(tail, more) : 0);
+    p += 8 + more;
   } else {
-    while (IsSpace(*p)) ++p;
-    start = p;
-    negative = *p == '-';
-    p += negative || *p == '+';
-    const char* digits = p;
-    while (*p == '0') ++p;
-    const char* significant = p;
-    magnitude = 0;
-    while (IsDigit(*p)) magnitude = magnitude * 10 + static_cast<unsigned>(*p++ - '0');
-    if (p == digits || p - significant > 10 || !IsSpace(*p)) return NextSlowFrom(start, value);
+    // More digits: find where they end, check that all but the last ten are zeros, and
+    // convert the last ten, as eight and two, from loads that end at the last digit.
+    const size_t tail_count = DigitCount8(tail);
+    const char* end = p + 8 + tail_count;
+    for (size_t more = tail_count; more == 8; end += more) more = DigitCount8(Load8(end));
+    const size_t digits = static_cast<size_t>(end - p);
+    if (digits > 10 && !AllZeros(p, digits - 10)) return NextSlowFrom(start, value);
+    magnitude = DigitValue8(Load8(end - 8), 8);
+    magnitude += uint64_t{static_cast<unsigned char>(end[-9]) - 0x30u} * 100000000;
+    magnitude += uint64_t{static_cast<unsigned char>(end[-10]) - 0x30u} * 1000000000;
+    p = end;
+    if (!IsSpace(*p)) return NextSlowFrom(start, value);
   }
   if (magnitude > 0x7fffffffu + negative) return NextSlowFrom(start, value);
   pos_ = p + 1;  // past the white space that ended the token, which is in the buffer

@@ -39,8 +39,8 @@ Outcome ReadAll(std::string_view input, size_t chunk, size_t buffer_size) {
 // checks that each way gives the same outcome as one read into a large buffer.
 Outcome ReadEveryWay(std::string_view input) {
   Outcome whole = ReadAll(input, SIZE_MAX, IntReader::kDefaultBufferSize);
-  for (size_t chunk : {1, 2, 3, 7}) {
-    for (size_t buffer : {1, 2, 5, 64}) {
+  for (size_t chunk : {1, 2, 3, 7, 61}) {
+    for (size_t buffer : {1, 2, 5, 64, 200}) {
       const Outcome cut = ReadAll(input, chunk, buffer);
       const std::string how =
           "chunk " + std::to_string(chunk) + ", buffer " + std::to_string(buffer);
@@ -110,8 +110,8 @@ TEST(Reader, EveryDigitCount) {
   }
 }
 
-// Random tokens of 1 to 30 bytes (signs, leading zeros, values near the limits) between runs of
-// mixed white space, read in one piece and cut every way, against strtoll.
+// Random tokens of 1 to 320 bytes (signs, leading zeros, values near the limits) between runs of
+// 1 to 300 bytes of mixed white space, read in one piece and cut every way, against strtoll.
 TEST(Reader, RandomTokensAndGaps) {
   std::mt19937 random(99);
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
@@ -119,14 +119,16 @@ TEST(Reader, RandomTokensAndGaps) {
     std::string input;
     std::vector<int32_t> want;
     for (int n = 0; n < 60; ++n) {
-      for (int gap = pick(1, n % 3 ? 2 : 40); gap > 0; --gap) input += " \t\n\r\v\f"[pick(0, 5)];
+      for (int gap = pick(1, n % 3 ? 2 : (n % 7 ? 40 : 300)); gap > 0; --gap)
+        input += " \t\n\r\v\f"[pick(0, 5)];
       const int64_t magnitude = pick(0, 2) ? pick(0, 2147483647) : 2147483647 - pick(0, 2);
       const int sign = pick(0, 2);
       const std::string digits = std::to_string(magnitude + (sign == 1 ? pick(0, 1) : 0));
       const std::string token = std::string(sign == 1   ? "-"
                                             : sign == 2 ? "+"
                                                         : "") +
-                                std::string(pick(0, 1) ? pick(0, 20) : 0, '0') + digits;
+                                std::string(pick(0, 1) ? pick(0, n % 5 ? 20 : 300) : 0, '0') +
+                                digits;
       input += token;
       want.push_back(static_cast<int32_t>(std::strtoll(token.c_str(), nullptr, 10)));
     }
