@@ -1,4 +1,5 @@
-// Benchmarks of each stage on generated data: reading (plain, padded and spaced-out numbers),
+// Benchmarks of each stage on generated data: reading (plain, padded and spaced-out numbers, long
+// runs and long tokens that cross reads, in reads of two sizes),
 // ordering (wide and tied values, at each CPU level), the sweeps (at each CPU level), and the
 // whole case loop on inputs shaped like one large case and like many small ones.
 #include <benchmark/benchmark.h>
@@ -70,9 +71,10 @@ const std::string& ManyInput() {
 
 // BigInput's numbers rewritten as the shapes reading must also take fast: 0 as they are, 1 with
 // leading zeros and plus signs to 11 to 20 bytes, 2 between runs of 20 to 200 mixed white-space
-// bytes.
+// bytes; and two shapes whose runs cross reads: 3, runs of 64 KiB to 256 KiB of white space between
+// a few numbers, and 4, numbers padded with 100 to 40,000 leading zeros.
 const std::string& ReadInput(int64_t shape) {
-  static const std::array<std::string, 3> texts = [] {
+  static const std::array<std::string, 5> texts = [] {
     std::mt19937 random(6);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
     std::string padded, blank;
@@ -92,23 +94,34 @@ const std::string& ReadInput(int64_t shape) {
       blank += token;
       token.clear();
     }
-    return std::array<std::string, 3>{BigInput(), padded, blank + "\n"};
+    std::string sparse, zeros;
+    for (int i = 0; i < 400; ++i) {
+      sparse += std::to_string(pick(0, 1000000));
+      for (int gap = pick(1 << 16, 1 << 18); gap > 0; --gap) sparse += " \t\n\r\v\f"[pick(0, 5)];
+      zeros += std::string(pick(100, 40000), '0') + std::to_string(pick(0, 1000000)) + "\n";
+    }
+    return std::array<std::string, 5>{BigInput(), padded, blank + "\n", sparse, zeros};
   }();
   return texts[shape];
 }
 
+// Reads one of the shapes above, `read_size` bytes a read, as a pipe might deliver them.
 void BM_Read(benchmark::State& state) {
   const std::string& text = ReadInput(state.range(0));
+  const auto read_size = static_cast<size_t>(state.range(1));
   for (auto _ : state) {
-    StringSource source(text);
+    StringSource source(text, read_size);
     IntReader reader(source, nullptr);
-    int32_t value, sum = 0;
+    int32_t value;
+    int64_t sum = 0;  // wide enough for every value of the input
     while (reader.Next(&value) == ReadStatus::kValue) sum += value;
     benchmark::DoNotOptimize(sum);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
-BENCHMARK(BM_Read)->ArgName("shape")->DenseRange(0, 2);
+BENCHMARK(BM_Read)
+    ->ArgNames({"shape", "read_size"})
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {IntReader::kDefaultBufferSize, 4096}});
 
 // Sets the CPU level that the vector paths use, or skips the benchmark where the CPU lacks it.
 bool UseLevel(benchmark::State& state, int64_t level) {
