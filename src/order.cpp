@@ -15,9 +15,8 @@ namespace maxmedian {
 namespace {
 
 // Up to this many records, ranking every record against every other beats the fixed cost of the
-// radix sort's passes: with four lanes a comparison, and with eight (AVX2).
+// radix sort's passes: with four lanes a comparison, and with eight (AVX2, below).
 constexpr size_t kRankLimit = 63;
-constexpr size_t kWideRankLimit = 95;
 
 // The record as one unsigned number that orders the same way: flipping the sign bits turns
 // signed order into unsigned order, and the value takes the high half so it is compared first.
@@ -60,7 +59,17 @@ void RankSortPortable(Record* records, size_t n) {
   }
 }
 
+// A ranking routine with the most records its arrays hold: the two travel together, so that no
+// caller can pick one routine and the other's limit.
+struct Ranker {
+  void (*sort)(Record* records, size_t n);
+  size_t limit;
+};
+constexpr Ranker kPortableRanker = {RankSortPortable, kRankLimit};
+
 #if defined(__x86_64__) || defined(__i386__)
+constexpr size_t kWideRankLimit = 95;
+
 // With AVX2, a record's two fields compare as one signed 64-bit key, and the counts of eight
 // records are kept at once, in two vectors, while every record in turn is compared with them:
 // one broadcast, two comparisons and two subtractions for eight comparisons, and no count to
@@ -98,8 +107,9 @@ __attribute__((target("avx2"))) void RankSortAvx2(Record* records, size_t n) {
     records[place + taken[place]++] = copy[i];
   }
 }
+constexpr Ranker kAvx2Ranker = {RankSortAvx2, kWideRankLimit};
 #else
-constexpr auto RankSortAvx2 = RankSortPortable;
+constexpr Ranker kAvx2Ranker = kPortableRanker;
 #endif
 
 // The record that `key` stands for.
@@ -162,9 +172,9 @@ void RadixSort(std::span<Record> records, Table<int64_t>& scratch) {
 
 void OrderRecords(std::span<Record> records, Table<int64_t>& scratch) {
   if (records.size() < 2) return;
-  const bool wide = ActiveCpuLevel() >= CpuLevel::kAvx2;
-  if (records.size() <= (wide ? kWideRankLimit : kRankLimit)) {
-    (wide ? RankSortAvx2 : RankSortPortable)(records.data(), records.size());
+  const Ranker& ranker = ActiveCpuLevel() >= CpuLevel::kAvx2 ? kAvx2Ranker : kPortableRanker;
+  if (records.size() <= ranker.limit) {
+    ranker.sort(records.data(), records.size());
   } else {
     RadixSort(records, scratch);
   }
