@@ -17,6 +17,11 @@ bool FdSink::Write(const char* data, size_t size) {
       if (poll(&ready, 1, -1) < 0 && errno != EINTR) return false;
       continue;
     }
+    if (n == 0) {
+      // No error and no progress: retrying could spin forever, so it is a failed write.
+      errno = EIO;
+      return false;
+    }
     data += n;
     size -= static_cast<size_t>(n);
   }

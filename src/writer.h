@@ -25,7 +25,8 @@ class ByteSink {
 };
 
 // Writes to a file descriptor, finishing short writes, retrying interrupted ones, and waiting
-// for room when the descriptor is non-blocking and full.
+// for room when the descriptor is non-blocking and full. A write that reports no bytes written
+// fails with EIO rather than being retried forever.
 class FdSink final : public ByteSink {
  public:
   FdSink(int fd, std::string_view name) : ByteSink(name), fd_(fd) {}
