@@ -109,7 +109,8 @@ TEST(Driver, WellFormedStreams) {
       {"3 5 70 30 25 50 21 20 20 5 18 35 30 3 3 100 1 1 2 2 3 3\n\n", "35\n2\n"},
       {"3 5 68 35 30 5 18 50 21 20 20 30 25", "30\n"},  // order of records does not matter
       {"1 0 5\n1 0 -5\n", "-1\n-1\n"},
-      {"5 2 100 1 1 2 2\n", "-1\n"},       // h greater than C
+      {"5 2 100 1 1 2 2\n", "-1\n"},       // h equal to C: 2h + 1 records cannot be had
+      {"7 2 100 1 1 2 2\n", "-1\n"},       // h greater than C
       {"-2 3 100 1 1 2 2 3 3\n", "-1\n"},  // negative h: no choice exists
       {"-1 3 100 1 1 9 2 3 3\n", "9\n"},   // -1 / 2 truncates to 0
       {"+3 +0005 0070 30 25 50 21 20 20 5 18 35 -030\n", "35\n"},
@@ -123,14 +124,16 @@ TEST(Driver, WellFormedStreams) {
   }
 }
 
-TEST(Driver, CaseLargerThanAnyTable) {
-  std::string input = "3 450000 10\n";
+// The tables grow mid-run for a case larger than every one before it, past the 200,099 records a
+// fixed table would hold, and shrink back for the next.
+TEST(Driver, CaseLargerThanEveryEarlierOne) {
+  std::string input = "3 3 9 1 1 2 2 3 3\n3 450000 10\n";
   for (int i = 0; i < 450000; ++i) input += std::to_string(i) + " " + std::to_string(i % 7) + "\n";
   std::string got;
   ASSERT_EQ(RunOn(input + "1 2 0 4 0 5 1\n", &got).status, kExitOk);
   // Value i costs i % 7: record 0 is free, so the middle can go as high as 449998 (cost 3), with
-  // 449999 (cost 4) above it. The next, shorter case must not see the first one's records.
-  EXPECT_EQ(got, "449998\n4\n");
+  // 449999 (cost 4) above it. The next, shorter case must not see the large one's records.
+  EXPECT_EQ(got, "2\n449998\n4\n");
 }
 
 TEST(Driver, MalformedInputIsLocated) {

@@ -13,27 +13,27 @@ namespace {
 using testing::kMax32;
 using testing::kMin32;
 
+class OrderAtCpuLevel : public testing::AtCpuLevel {};
+
 // Sizes on both sides of every switch between sorting methods, and ranges from all-equal to the
 // full 32 bits, so that skipped and performed byte passes both happen.
-TEST(Order, AgreesWithStdSortAtEveryCpuLevel) {
-  testing::ForEachCpuLevel([](CpuLevel level) {
-    std::mt19937 random(7);
-    Table<int64_t> scratch;
-    for (size_t size : {0, 1, 2, 3, 4, 5, 62, 63, 64, 65, 94, 95, 96, 97, 257, 4099, 70000}) {
-      for (int32_t spread : {0, 1, 300, 70000, kMax32}) {
-        std::uniform_int_distribution<int32_t> number(-spread, spread);
-        std::vector<Record> records(size);
-        for (Record& r : records) r = {number(random), number(random)};
-        std::vector<Record> want = records;
-        std::sort(want.begin(), want.end());
-        ASSERT_TRUE(scratch.Resize(size));
-        OrderRecords(records, scratch);
-        ASSERT_EQ(records, want) << "size " << size << ", spread " << spread << ", level "
-                                 << static_cast<int>(level);
-      }
+TEST_P(OrderAtCpuLevel, AgreesWithStdSort) {
+  std::mt19937 random(7);
+  Table<int64_t> scratch;
+  for (size_t size : {0, 1, 2, 3, 4, 5, 62, 63, 64, 65, 94, 95, 96, 97, 257, 4099, 70000}) {
+    for (int32_t spread : {0, 1, 300, 70000, kMax32}) {
+      std::uniform_int_distribution<int32_t> number(-spread, spread);
+      std::vector<Record> records(size);
+      for (Record& r : records) r = {number(random), number(random)};
+      std::vector<Record> want = records;
+      std::sort(want.begin(), want.end());
+      ASSERT_TRUE(scratch.Resize(size));
+      OrderRecords(records, scratch);
+      ASSERT_EQ(records, want) << "size " << size << ", spread " << spread;
     }
-  });
+  }
 }
+INSTANTIATE_TEST_SUITE_P(Levels, OrderAtCpuLevel, testing::kEveryCpuLevel, testing::CpuLevelName);
 
 // Values far apart with nothing between them leave a middle digit that every key shares.
 TEST(Order, SkippedDigitsKeepTheOrder) {

@@ -87,41 +87,38 @@ TEST(Sweeps, HalfSizeBeyondTheRecordsWritesNothing) {
   }
 }
 
+class SweepsAtCpuLevel : public testing::AtCpuLevel {};
+
 // Every entry the sweeps write is the sum of the h smallest costs on its side, computed here by
 // sorting each side afresh, and the heap stays a heap of the h cheapest costs. Sizes and half
 // sizes straddle the limits between short sweeps over small heaps and the rest.
-TEST(Sweeps, MatchSortedSidesOnRandomTablesAtEveryCpuLevel) {
-  testing::ForEachCpuLevel([](CpuLevel level) {
-    std::mt19937 random(12345);
-    for (int round = 0; round < 2000; ++round) {
-      const bool large = round % 10 == 0;
-      const int C = std::uniform_int_distribution<int>(0, large ? 200 : 40)(random);
-      const int h = std::uniform_int_distribution<int>(0, large ? std::min(C, 40) : C)(random);
-      const int32_t spread = round % 3 == 0 ? 3 : (round % 3 == 1 ? 1000 : kMax32);
-      std::uniform_int_distribution<int32_t> cost(-spread, spread);
-      std::vector<Record> records;
-      for (int i = 1; i <= C; ++i) records.push_back({i, cost(random)});
-      Tables t = TablesWith(records);
-      const CaseHeader header{2 * h + (round & 1), C, 0};
-      SweepForward(header, t);
-      for (size_t i = 1; i < t.Q.size(); ++i) ASSERT_LE(t.Q[i], t.Q[(i - 1) / kHeapArity]) << i;
-      ASSERT_EQ(static_cast<int>(t.Q.size()), h);
-      SweepBackward(header, t);
-      auto cheapest = [&](int from, int to) {  // sum of the h smallest costs at positions from..to
-        std::vector<int64_t> costs;
-        for (int i = from; i <= to; ++i) costs.push_back(t.a[i].second);
-        std::sort(costs.begin(), costs.end());
-        return std::accumulate(costs.begin(), costs.begin() + h, int64_t{0});
-      };
-      for (int j = h + 1; j <= C; ++j)
-        ASSERT_EQ(t.c[j], cheapest(1, j - 1))
-            << round << " " << j << " level " << static_cast<int>(level);
-      for (int j = C - h; j >= 1; --j)
-        ASSERT_EQ(t.d[j], cheapest(j + 1, C))
-            << round << " " << j << " level " << static_cast<int>(level);
-    }
-  });
+TEST_P(SweepsAtCpuLevel, MatchSortedSidesOnRandomTables) {
+  std::mt19937 random(12345);
+  for (int round = 0; round < 2000; ++round) {
+    const bool large = round % 10 == 0;
+    const int C = std::uniform_int_distribution<int>(0, large ? 200 : 40)(random);
+    const int h = std::uniform_int_distribution<int>(0, large ? std::min(C, 40) : C)(random);
+    const int32_t spread = round % 3 == 0 ? 3 : (round % 3 == 1 ? 1000 : kMax32);
+    std::uniform_int_distribution<int32_t> cost(-spread, spread);
+    std::vector<Record> records;
+    for (int i = 1; i <= C; ++i) records.push_back({i, cost(random)});
+    Tables t = TablesWith(records);
+    const CaseHeader header{2 * h + (round & 1), C, 0};
+    SweepForward(header, t);
+    for (size_t i = 1; i < t.Q.size(); ++i) ASSERT_LE(t.Q[i], t.Q[(i - 1) / kHeapArity]) << i;
+    ASSERT_EQ(static_cast<int>(t.Q.size()), h);
+    SweepBackward(header, t);
+    auto cheapest = [&](int from, int to) {  // sum of the h smallest costs at positions from..to
+      std::vector<int64_t> costs;
+      for (int i = from; i <= to; ++i) costs.push_back(t.a[i].second);
+      std::sort(costs.begin(), costs.end());
+      return std::accumulate(costs.begin(), costs.begin() + h, int64_t{0});
+    };
+    for (int j = h + 1; j <= C; ++j) ASSERT_EQ(t.c[j], cheapest(1, j - 1)) << round << " " << j;
+    for (int j = C - h; j >= 1; --j) ASSERT_EQ(t.d[j], cheapest(j + 1, C)) << round << " " << j;
+  }
 }
+INSTANTIATE_TEST_SUITE_P(Levels, SweepsAtCpuLevel, testing::kEveryCpuLevel, testing::CpuLevelName);
 
 }  // namespace
 }  // namespace maxmedian

@@ -2,6 +2,8 @@
 #ifndef MAXMEDIAN_TESTS_TEST_UTIL_H_
 #define MAXMEDIAN_TESTS_TEST_UTIL_H_
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -65,14 +67,24 @@ std::vector<T> Plain(const Table<T>& table) {
   return std::vector<T>(table.begin(), table.end());
 }
 
-// Runs `check` once at each CPU level this machine supports, with the vector paths of that
-// level in use, and returns to the supported level afterwards.
-template <class Check>
-void ForEachCpuLevel(Check check) {
-  for (CpuLevel level : {CpuLevel::kPortable, CpuLevel::kSse41, CpuLevel::kAvx2}) {
-    if (UseCpuLevel(level) == level) check(level);
+// A fixture for tests that run once at each CPU level (INSTANTIATE_TEST_SUITE_P with
+// kEveryCpuLevel): the level's vector paths are in use during the test, and on a machine that
+// lacks the level the test is skipped, visibly.
+class AtCpuLevel : public ::testing::TestWithParam<CpuLevel> {
+ protected:
+  void SetUp() override {
+    if (UseCpuLevel(GetParam()) != GetParam()) GTEST_SKIP() << "this CPU lacks the level";
   }
-  UseCpuLevel(SupportedCpuLevel());
+  void TearDown() override { UseCpuLevel(SupportedCpuLevel()); }
+};
+
+inline const auto kEveryCpuLevel =
+    ::testing::Values(CpuLevel::kPortable, CpuLevel::kSse41, CpuLevel::kAvx2);
+
+// Names the instances of an AtCpuLevel test after their level.
+inline std::string CpuLevelName(const ::testing::TestParamInfo<CpuLevel>& info) {
+  static constexpr const char* kNames[] = {"Portable", "Sse41", "Avx2"};
+  return kNames[static_cast<int>(info.param)];
 }
 
 // The worked case: ordered records of a case with N = 3.

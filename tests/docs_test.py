@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""Runs what README.md and the manual page show: every example of a command and its output, the
+Quick start's answers, and the recipes of "Using every core", with the built program as
+`maxmedian`. Usage: docs_test.py SOURCE_DIR GROUP COMMAND... (see e2e.py)."""
+import os, random, re, shlex, shutil, stat, subprocess, sys, tempfile, unittest
+
+import e2e
+from e2e import COMMAND, SOURCE_DIR
+
+
+def read(name):
+    with open(os.path.join(SOURCE_DIR, name), encoding="utf-8") as f:
+        return f.read()
+
+
+def section(markdown, title):
+    """The text of the README section headed `## title`."""
+    match = re.search(rf"^## {re.escape(title)}\n(.*?)(?=^## |\Z)", markdown, re.S | re.M)
+    assert match, f"no section {title!r}"
+    return match.group(1)
+
+
+def fenced_blocks(markdown):
+    """(info string, text) of every fenced code block, in order."""
+    return re.findall(r"^```(\w*)\n(.*?)^```$", markdown, re.S | re.M)
+
+
+def man_examples(roff):
+    """The text of every no-fill block of the manual page, requests dropped, escapes undone."""
+    blocks = re.findall(r"^\.nf\n(.*?)^\.fi$", roff, re.S | re.M)
+    unescape = lambda line: line.replace("\\-", "-").replace("\\e", "\\")  # noqa: E731
+    return ["".join(unescape(l) + "\n" for l in b.splitlines() if not l.startswith("."))
+            for b in blocks]
+
+
+def sessions(blocks):
+    """The blocks that show a shell session: commands after "$ ", the rest their output."""
+    return [b for b in blocks if b.startswith("$ ")]
+
+
+class Shell:
+    """A scratch directory with `maxmedian` on the PATH, for running documented commands."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp()
+        bin_dir = os.path.join(self.dir, ".bin")
+        os.mkdir(bin_dir)
+        wrapper = os.path.join(bin_dir, "maxmedian")
+        with open(wrapper, "w") as f:
+            f.write("#!/bin/sh\nexec " + " ".join(map(shlex.quote, COMMAND)) + ' "$@"\n')
+        os.chmod(wrapper, os.stat(wrapper).st_mode | stat.S_IXUSR)
+        self.env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"])
+
+    def run(self, script, cwd=None, **env):
+        """Runs `script` with bash; returns its status, and its standard output and standard error
+        as they interleave on a terminal."""
+        done = subprocess.run(["bash", "-c", script], cwd=cwd or self.dir, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, env=dict(self.env, **env), timeout=300)
+        return done.returncode, done.stdout.decode()
+
+    def close(self):
+        shutil.rmtree(self.dir)
+
+
+class Examples(unittest.TestCase):
+    def setUp(self):
+        self.shell = Shell()
+        self.addCleanup(self.shell.close)
+
+    def check_session(self, block):
+        commands = [l[2:] for l in block.splitlines() if l.startswith("$ ")]
+        shown = "".join(l + "\n" for l in block.splitlines() if not l.startswith("$ "))
+        _, output = self.shell.run("\n".join(commands))
+        self.assertEqual(output, shown, block)
+
+    def test_readme_sessions(self):
+        blocks = sessions(text for _, text in fenced_blocks(read("README.md")))
+        self.assertGreaterEqual(len(blocks), 3)  # the worked case, an error, a case with no choice
+        for block in blocks:
+            self.check_session(block)
+
+    def test_manual_page_sessions(self):
+        blocks = sessions(man_examples(read("man/maxmedian.1.in")))
+        self.assertGreaterEqual(len(blocks), 2)
+        for block in blocks:
+            self.check_session(block)
+
+    def test_quick_start_answers(self):
+        # The first block builds the program and runs it on an example; the block after it shows
+        # the answers. Here the program is the one under test.
+        blocks = fenced_blocks(section(read("README.md"), "Quick start"))
+        build, shown = blocks[0][1], blocks[1][1]
+        run_example = build.strip().split("&&")[-1].strip()
+        program = re.match(r"\S*maxmedian(?=\s)", run_example)
+        self.assertIsNotNone(program, run_example)
+        status, output = self.shell.run("maxmedian" + run_example[program.end():], cwd=SOURCE_DIR)
+        self.assertEqual((status, output), (0, shown))
+
+
+@unittest.skipUnless(shutil.which("parallel"), "GNU parallel is not installed")
+class Recipes(unittest.TestCase):
+    def test_using_every_core(self):
+        # Random cases in the usual layout, as one file and as eight files of whole cases.
+        rand = random.Random(11)
+        cases = []
+        for _ in range(400):
+            C = rand.randint(0, 12)
+            numbers = [rand.randint(-1, 2 * C + 1), C, rand.randint(-10, 300)]
+            numbers += [rand.randint(-50, 50) for _ in range(2 * C)]
+            cases.append(f"{numbers[0]}\t{numbers[1]} {numbers[2]}\r\n" + "".join(
+                f"{numbers[i]} {numbers[i + 1]}\n" for i in range(3, len(numbers), 2)))
+        shell = Shell()
+        self.addCleanup(shell.close)
+        with open(os.path.join(shell.dir, "cases.txt"), "w") as f:
+            f.write("".join(cases))
+        os.mkdir(os.path.join(shell.dir, "parts"))
+        for part in range(8):
+            with open(os.path.join(shell.dir, "parts", f"part-{part:02}"), "w") as f:
+                f.write("".join(cases[part * 50:(part + 1) * 50]))
+        os.symlink(os.path.join(SOURCE_DIR, "tools"), os.path.join(shell.dir, "tools"))
+        status, want = shell.run("maxmedian < cases.txt")
+        self.assertEqual((status, want.count("\n")), (0, 400))
+
+        recipes = [text for kind, text in fenced_blocks(section(read("README.md"),
+                                                                "Using every core"))
+                   if kind == "sh"]
+        answered = 0
+        for recipe in recipes:
+            status, output = shell.run(f"set -e\n{recipe}", HOSTS=":", PARALLEL="--will-cite")
+            self.assertEqual(status, 0, (recipe, output))
+            # Steps that prepare data print nothing; the others print every answer, in order.
+            # parallel's warnings about a remote-only option run on this machine are dropped.
+            output = "".join(l + "\n" for l in output.splitlines()
+                             if not l.startswith("parallel: Warning:"))
+            if output:
+                self.assertEqual(output, want, recipe)
+                answered += 1
+        self.assertGreaterEqual(answered, 3)
+        # The last recipe split the file into parts of whole cases: they answer as the whole.
+        self.assertEqual(shell.run(recipes[0])[1], want)
+
+
+if __name__ == "__main__":
+    e2e.main(sys.modules[__name__])

@@ -1,0 +1,47 @@
+"""What the end-to-end tests share: the command that runs the built program, and a main that runs
+one group of tests (a TestCase class) and tells CTest when the whole group was skipped.
+
+A test script is run as: SCRIPT SOURCE_DIR GROUP COMMAND..., where COMMAND is the built binary,
+after an emulator such as qemu-aarch64 when the binary is for another architecture."""
+import os
+import subprocess
+import sys
+import unittest
+
+SKIPPED = 77  # the exit status CTest is told means "skipped"
+SOURCE_DIR = sys.argv[1] if len(sys.argv) > 3 else ""
+GROUP = sys.argv[2] if len(sys.argv) > 3 else ""
+COMMAND = sys.argv[3:]
+EMULATED = len(COMMAND) > 1  # the binary runs under an emulator
+SANITIZED = bool(os.environ.get("MAXMEDIAN_SANITIZED"))  # built with the sanitizers
+
+
+def run(stdin_bytes, args=(), **kwargs):
+    """Runs the program on `stdin_bytes`; returns the CompletedProcess, output captured."""
+    return subprocess.run(COMMAND + list(args), input=stdin_bytes, capture_output=True,
+                          timeout=120, **kwargs)
+
+
+def preload_env(library):
+    """The environment that preloads `library` into the program, under an emulator too."""
+    env = dict(os.environ)
+    if EMULATED:
+        env["QEMU_SET_ENV"] = "LD_PRELOAD=" + library
+    else:
+        env["LD_PRELOAD"] = library
+    return env
+
+
+def main(module):
+    """Runs the TestCase class named GROUP of `module`. Exits 0 when its tests pass, 1 when one
+    fails, and SKIPPED when every one of them was skipped, with the reasons printed."""
+    if len(sys.argv) < 4:
+        sys.exit(f"usage: {sys.argv[0]} SOURCE_DIR GROUP COMMAND...")
+    suite = unittest.defaultTestLoader.loadTestsFromTestCase(getattr(module, GROUP))
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    if not result.wasSuccessful():
+        sys.exit(1)
+    if result.testsRun > 0 and len(result.skipped) == result.testsRun:
+        for test, reason in result.skipped:
+            print(f"skipped {test.id()}: {reason}")
+        sys.exit(SKIPPED)
