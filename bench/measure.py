@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""Measures maxmedian against the straightforward version of the filter (bench/reference.cpp) and
+prints the README's Performance table.
+
+Usage: bench/measure.py [--pairs N] [--quick] BINARY [INPUT...]
+
+For each input of bench/workloads.py (default: the README's set), it checks that BINARY answers
+exactly as the reference does, then runs the two in turn N times (default 11), so that drift on a
+busy machine falls on both alike, and reports the median and range of the per-pair ratio of CPU
+times (user + system), the median CPU seconds of each, throughput beside that of only reading the
+input (cat to /dev/null), and each program's peak resident memory (GNU time). --quick uses small
+inputs and one pair, to check that the measurement still runs. Inputs and the reference binary
+are kept in build/measure/ and remade when their sources change.
+"""
+import argparse
+import os
+import platform
+import statistics
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+WORK = os.path.join(HERE, "..", "build", "measure")
+DEFAULT_INPUTS = ["big", "many", "ties", "padded", "blank", "descending", "sparse", "gaps",
+                  "zeros", "edges", "heaps", "narrow", "negative", "midsize"]
+
+
+def stale(target, *sources):
+    return not os.path.exists(target) or any(
+        os.path.getmtime(target) < os.path.getmtime(s) for s in sources)
+
+
+def reference_binary():
+    path = os.path.join(WORK, "reference")
+    source = os.path.join(HERE, "reference.cpp")
+    if stale(path, source):
+        subprocess.run(["g++", "-O2", "-std=c++20", "-o", path, source], check=True)
+    return path
+
+
+def input_file(name, scale):
+    path = os.path.join(WORK, f"{name}-{scale:g}.txt")
+    if stale(path, os.path.join(HERE, "workloads.py")):
+        with open(path + ".new", "w") as out:
+            subprocess.run([sys.executable, os.path.join(HERE, "workloads.py"), name, str(scale)],
+                           stdout=out, check=True)
+        os.replace(path + ".new", path)
+    return path
+
+
+def cpu_seconds(command, path):
+    """CPU time of one run of `command` with `path` as standard input, output discarded."""
+    with open(path, "rb") as stdin, open(os.devnull, "wb") as null:
+        child = subprocess.Popen(command, stdin=stdin, stdout=null)
+        _, status, usage = os.wait4(child.pid, 0)
+    if status != 0:
+        sys.exit(f"{command[0]} failed on {path}")
+    return usage.ru_utime + usage.ru_stime
+
+
+def peak_kib(command, path):
+    """Peak resident KiB of one run, by GNU time: a child of this interpreter would count the
+    interpreter's own size."""
+    with open(path, "rb") as stdin:
+        done = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, stdin=stdin,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True)
+    return int(done.stderr.split()[-1])
+
+
+def answers(command, path):
+    with open(path, "rb") as stdin:
+        return subprocess.run(command, stdin=stdin, capture_output=True, check=True).stdout
+
+
+def machine():
+    model = platform.processor()
+    try:
+        with open("/proc/cpuinfo") as info:
+            model = next(l.split(":", 1)[1].strip() for l in info if l.startswith("model name"))
+    except (OSError, StopIteration):
+        pass
+    compiler = subprocess.run(["g++", "--version"], capture_output=True, text=True).stdout
+    return f"{model}, {os.cpu_count()} cores, {platform.system()} {platform.release()}, " \
+        f"{compiler.splitlines()[0] if compiler else 'no g++'}"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--pairs", type=int, default=11)
+    parser.add_argument("--quick", action="store_true")
+    parser.add_argument("binary")
+    parser.add_argument("inputs", nargs="*", default=DEFAULT_INPUTS)
+    args = parser.parse_args()
+    scale, pairs = (0.02, 1) if args.quick else (1, args.pairs)
+    os.makedirs(WORK, exist_ok=True)
+    ours, reference = [os.path.abspath(args.binary)], [reference_binary()]
+    print(f"Measured on {machine()}; median of {pairs} interleaved pairs.\n")
+    print("| input | MB | CPU time ratio: median (range) | CPU seconds (maxmedian / reference) "
+          "| MB/s (maxmedian / reading only) | peak resident KiB (maxmedian / reference) |")
+    print("| --- | --- | --- | --- | --- | --- |")
+    for name in args.inputs:
+        path = input_file(name, scale)
+        if answers(ours, path) != answers(reference, path):
+            sys.exit(f"{name}: maxmedian's answers differ from the reference's")
+        mb = os.path.getsize(path) / 1e6
+        cpu_seconds(ours, path), cpu_seconds(reference, path)  # warm the caches
+        times = {"ours": [], "reference": [], "cat": []}
+        for _ in range(pairs):
+            times["ours"].append(cpu_seconds(ours, path))
+            times["reference"].append(cpu_seconds(reference, path))
+            times["cat"].append(cpu_seconds(["cat"], path))
+        ratios = [a / max(b, 1e-6) for a, b in zip(times["ours"], times["reference"])]
+        ours_s, reference_s, cat_s = (statistics.median(times[k]) for k in times)
+        throughput = mb / max(ours_s, 1e-3)
+        reading = mb / max(cat_s, 1e-3)
+        print(f"| `{name}` | {mb:.1f} | {statistics.median(ratios):.3f} ({min(ratios):.3f} to "
+              f"{max(ratios):.3f}) | {ours_s:.3f} / {reference_s:.3f} | {throughput:.0f} / "
+              f"{reading:.0f} | {peak_kib(ours, path)} / {peak_kib(reference, path)} |",
+              flush=True)
+
+
+if __name__ == "__main__":
+    main()

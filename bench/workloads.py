@@ -1,0 +1,146 @@
+#!/usr/bin/env python3
+"""Writes one of maxmedian's benchmark inputs to standard output.
+
+Usage: workloads.py NAME [SCALE]
+
+SCALE (default 1) multiplies the amount of data; --quick runs of the benchmark use a small one.
+The same NAME and SCALE always give the same bytes.
+
+The two standard inputs:
+  big         5 cases of 200,000 records: values up to 10^9, costs up to 20,000
+  many        100,000 cases of 1 to 40 records
+Shapes that real inputs take:
+  ties        60,000 cases of 2 to 48 records whose values and costs are 0 to 9
+  padded      30,000 small cases, every number written in 11 to 20 bytes (leading zeros, signs)
+  blank       20,000 small cases, every number between runs of 20 to 200 mixed white-space bytes
+  descending  one case of 1,000,001 records whose costs fall as values rise: the heap takes every
+              cost
+  sparse      64 MiB of mixed white space with 400 small cases scattered through it
+  gaps        2,000 small cases between runs of 1 KiB to 64 KiB of white space
+  zeros       300 small cases whose numbers carry 100 to 40,000 leading zeros
+  edges       cases of 60 to 135 records, around the sizes where the ordering and the sweeps
+              change method, with h around the small-heap limit
+  heaps       20 cases of 200,000 records with h from 1 to 100,000, spread evenly on a log scale
+  narrow      5 cases of 200,000 records whose values and costs take three distinct numbers
+  negative    30,000 cases of 1 to 200 records where every number but N and C is negative
+  midsize     2,000 cases of 100 to 2,000 records
+"""
+import random
+import sys
+
+WHITE = " \t\n\r\v\f"
+
+
+def small_case(rand, lo, hi, value_hi, cost_hi):
+    C = rand.randint(lo, hi)
+    N = rand.randint(1, C)
+    records = [(rand.randint(0, value_hi), rand.randint(0, cost_hi)) for _ in range(C)]
+    return N, records, rand.randint(0, cost_hi * (N + 1))
+
+
+def numbers(N, records, F):
+    out = [N, len(records), F]
+    for value, cost in records:
+        out += (value, cost)
+    return out
+
+
+def lines(N, records, F):
+    return f"{N} {len(records)} {F}\n" + "".join(f"{v} {c}\n" for v, c in records)
+
+
+def budget_near_cheapest(rand, N, records):
+    cheapest = sum(sorted(c for _, c in records)[: 2 * (N // 2) + 1])
+    return min(2**31 - 1, cheapest + rand.randint(0, max(1, abs(cheapest) // 2)))
+
+
+def white(rand, size):
+    return "".join(rand.choice(WHITE) for _ in range(size))
+
+
+def generate(name, scale, write):
+    rand = random.Random(name)
+    count = lambda n: max(1, int(n * scale))  # noqa: E731
+    if name == "big":
+        for _ in range(5):
+            C = count(200000)
+            N = rand.choice([C // 2 | 1, C // 10 | 1, 1001, C - 1])
+            records = [(rand.randint(0, 10**9), rand.randint(0, 20000)) for _ in range(C)]
+            write(lines(N, records, budget_near_cheapest(rand, N, records)))
+    elif name == "many":
+        for _ in range(count(100000)):
+            write(lines(*small_case(rand, 1, 40, 10**6, 10**5)))
+    elif name == "ties":
+        for _ in range(count(60000)):
+            write(lines(*small_case(rand, 2, 48, 9, 9)))
+    elif name == "padded":
+        def pad(x):
+            sign = "-" if x < 0 else rand.choice(["", "", "+"])
+            digits = str(abs(x))
+            return sign + digits.zfill(rand.randint(max(11, len(digits)), 20) - len(sign))
+        for _ in range(count(30000)):
+            write(" ".join(pad(x) for x in numbers(*small_case(rand, 1, 40, 10**6, 10**5))) + "\n")
+    elif name == "blank":
+        gaps = [white(rand, rand.randint(20, 200)) for _ in range(1000)]
+        for _ in range(count(20000)):
+            for x in numbers(*small_case(rand, 1, 40, 10**6, 10**5)):
+                write(str(x) + rand.choice(gaps))
+    elif name == "descending":
+        C = count(1000000) | 1
+        values = sorted(rand.sample(range(-10**9, 10**9), C))
+        records = [(v, 10**6 - 2 * i) for i, v in enumerate(values)]
+        rand.shuffle(records)
+        write(lines(2 * (C // 4) + 1, records, 2**31 - 1))
+    elif name in ("sparse", "gaps"):
+        cases, lo, hi = (400, 1 << 16, 1 << 18) if name == "sparse" else (2000, 1 << 10, 1 << 16)
+        pieces = [white(rand, 1 << 16) for _ in range(16)]
+        for _ in range(count(cases)):
+            write(" ".join(map(str, numbers(*small_case(rand, 1, 40, 10**6, 10**5)))))
+            size = rand.randint(lo, hi)
+            while size > 0:
+                piece = rand.choice(pieces)[: size]
+                write(piece)
+                size -= len(piece)
+        write("\n")
+    elif name == "zeros":
+        for _ in range(count(300)):
+            for x in numbers(*small_case(rand, 1, 4, 10**6, 10**5)):
+                sign = "-" if x < 0 else ""
+                write(sign + "0" * rand.randint(100, 40000) + str(abs(x)) + " ")
+        write("\n")
+    elif name == "edges":
+        for _ in range(count(20000)):
+            C = rand.choice([60, 62, 63, 64, 65, 94, 95, 96, 97, 127, 128, 129, 135])
+            N = rand.choice([2 * h + 1 for h in (1, 31, 32, 33, C // 2 - 1)])
+            records = [(rand.randint(0, 10**6), rand.randint(0, 10**5)) for _ in range(C)]
+            write(lines(N, records, budget_near_cheapest(rand, N, records)))
+    elif name == "heaps":
+        C = count(200000)
+        for i in range(20):
+            h = max(1, round((C // 2) ** (i / 19)))
+            records = [(rand.randint(0, 10**9), rand.randint(0, 10**6)) for _ in range(C)]
+            write(lines(2 * h + 1, records, budget_near_cheapest(rand, 2 * h + 1, records)))
+    elif name == "narrow":
+        for _ in range(5):
+            C = count(200000)
+            N = rand.choice([C // 2 | 1, 1001, 3])
+            records = [(rand.choice((5, 6, 1000)), rand.choice((1, 2, 7))) for _ in range(C)]
+            write(lines(N, records, budget_near_cheapest(rand, N, records)))
+    elif name == "negative":
+        for _ in range(count(30000)):
+            C = rand.randint(1, 200)
+            N = rand.randint(1, C)
+            records = [(-rand.randint(0, 10**9), -rand.randint(0, 10**5)) for _ in range(C)]
+            write(lines(N, records, -rand.randint(0, 10**5 * N)))
+    elif name == "midsize":
+        for _ in range(count(2000)):
+            write(lines(*small_case(rand, 100, 2000, 10**9, 10**5)))
+    else:
+        sys.exit(__doc__)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) not in (2, 3):
+        sys.exit(__doc__)
+    out = sys.stdout
+    generate(sys.argv[1], float(sys.argv[2]) if len(sys.argv) == 3 else 1.0, out.write)
