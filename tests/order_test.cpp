@@ -33,7 +33,7 @@ TEST_P(OrderAtCpuLevel, AgreesWithStdSort) {
     }
   }
 }
-INSTANTIATE_TEST_SUITE_P(Levels, OrderAtCpuLevel, testing::kEveryCpuLevel, testing::CpuLevelName);
+INSTANTIATE_TEST_SUITE_P(Levels, OrderAtCpuLevel, testing::kEveryCpuLevel);
 
 // Values far apart with nothing between them leave a middle digit that every key shares.
 TEST(Order, SkippedDigitsKeepTheOrder) {

@@ -118,7 +118,7 @@ TEST_P(SweepsAtCpuLevel, MatchSortedSidesOnRandomTables) {
     for (int j = C - h; j >= 1; --j) ASSERT_EQ(t.d[j], cheapest(j + 1, C)) << round << " " << j;
   }
 }
-INSTANTIATE_TEST_SUITE_P(Levels, SweepsAtCpuLevel, testing::kEveryCpuLevel, testing::CpuLevelName);
+INSTANTIATE_TEST_SUITE_P(Levels, SweepsAtCpuLevel, testing::kEveryCpuLevel);
 
 }  // namespace
 }  // namespace maxmedian

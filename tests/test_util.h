@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -81,15 +82,17 @@ class AtCpuLevel : public ::testing::TestWithParam<CpuLevel> {
 inline const auto kEveryCpuLevel =
     ::testing::Values(CpuLevel::kPortable, CpuLevel::kSse41, CpuLevel::kAvx2);
 
-// Names the instances of an AtCpuLevel test after their level.
-inline std::string CpuLevelName(const ::testing::TestParamInfo<CpuLevel>& info) {
-  static constexpr const char* kNames[] = {"Portable", "Sse41", "Avx2"};
-  return kNames[static_cast<int>(info.param)];
-}
-
 // The worked case: ordered records of a case with N = 3.
 inline Tables WorkedCase() { return TablesWith({{5, 18}, {20, 20}, {30, 25}, {35, 30}, {50, 21}}); }
 
 }  // namespace maxmedian::testing
+
+namespace maxmedian {
+// How test names and messages show a CPU level.
+inline void PrintTo(CpuLevel level, std::ostream* out) {
+  static constexpr const char* kNames[] = {"Portable", "Sse41", "Avx2"};
+  *out << kNames[static_cast<int>(level)];
+}
+}  // namespace maxmedian
 
 #endif  // MAXMEDIAN_TESTS_TEST_UTIL_H_
