@@ -42,7 +42,8 @@ int main() {
       sweep(0, 1, below);
       sweep(C - 1, -1, above);
       for (int64_t k = h; k < C - h; ++k) {
-        if (records[k].second + below[k] + above[k] <= F) answer = std::max(answer, records[k].first);
+        if (records[k].second + below[k] + above[k] <= F)
+          answer = std::max(answer, records[k].first);
       }
     }
     std::printf("%d\n", answer);
