@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "decimal.h"
+
 namespace maxmedian {
 
 // Text built from pieces, kept in the object itself; what does not fit is dropped.
@@ -22,17 +24,8 @@ class Message {
     return *this;
   }
   Message& operator<<(int64_t number) {
-    char digits[20];
-    int count = 0;
-    // The magnitude as unsigned, so that the most negative number has one too.
-    uint64_t magnitude = number < 0 ? 0 - static_cast<uint64_t>(number) : number;
-    do {
-      digits[count++] = static_cast<char>('0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    if (number < 0) Put('-');
-    while (count > 0) Put(digits[--count]);
-    return *this;
+    char text[20];
+    return *this << std::string_view(text, FormatDecimal(number, text) - text);
   }
   // Adds one byte.
   void Put(char ch) {

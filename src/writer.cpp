@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "decimal.h"
+
 namespace maxmedian {
 
 bool FdSink::Write(const char* data, size_t size) {
@@ -30,17 +32,7 @@ bool FdSink::Write(const char* data, size_t size) {
 
 bool AnswerWriter::Append(int32_t answer) {
   if (kBufferSize - used_ < kMaxLine && !Flush()) return false;
-  char digits[10];
-  int count = 0;
-  // Work on the magnitude as unsigned so that -2147483648 has one too.
-  uint32_t magnitude = answer < 0 ? 0u - static_cast<uint32_t>(answer) : answer;
-  do {
-    digits[count++] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  char* out = buffer_.data() + used_;
-  if (answer < 0) *out++ = '-';
-  while (count > 0) *out++ = digits[--count];
+  char* out = FormatDecimal(answer, buffer_.data() + used_);
   *out++ = '\n';
   used_ = static_cast<size_t>(out - buffer_.data());
   return write_error_ == 0;
