@@ -2,14 +2,16 @@
 """Measures maxmedian against the straightforward version of the filter (bench/reference.cpp) and
 prints the README's Performance table.
 
-Usage: bench/measure.py [--pairs N] [--quick] BINARY [INPUT...]
+Usage: bench/measure.py [--pairs N] [--quick] [--pipe BYTES] BINARY [INPUT...]
 
 For each input of bench/workloads.py (default: the README's set), it checks that BINARY answers
 exactly as the reference does, then runs the two in turn N times (default 11), so that drift on a
 busy machine falls on both alike, and reports the median and range of the per-pair ratio of CPU
 times (user + system), the median CPU seconds of each, throughput beside that of only reading the
 input (cat to /dev/null), and each program's peak resident memory (GNU time). --quick uses small
-inputs and one pair, to check that the measurement still runs. Inputs and the reference binary
+inputs and one pair, to check that the measurement still runs. --pipe feeds every input through
+a pipe, written BYTES at a time by dd, so that reads come in pieces of about that size.
+Inputs and the reference binary
 are kept in build/measure/ and remade when their sources change.
 """
 import argparse
@@ -48,11 +50,23 @@ def input_file(name, scale):
     return path
 
 
+PIPE_BYTES = 0  # when set, inputs arrive through a pipe this many bytes a write
+
+
 def cpu_seconds(command, path):
     """CPU time of one run of `command` with `path` as standard input, output discarded."""
     with open(path, "rb") as stdin, open(os.devnull, "wb") as null:
+        writer = None
+        if PIPE_BYTES:
+            writer = subprocess.Popen(["dd", f"bs={PIPE_BYTES}", "status=none"], stdin=stdin,
+                                      stdout=subprocess.PIPE)
+            stdin = writer.stdout
         child = subprocess.Popen(command, stdin=stdin, stdout=null)
+        if writer:
+            writer.stdout.close()
         _, status, usage = os.wait4(child.pid, 0)
+        if writer:
+            writer.wait()
     if status != 0:
         sys.exit(f"{command[0]} failed on {path}")
     return usage.ru_utime + usage.ru_stime
@@ -88,13 +102,17 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--pairs", type=int, default=11)
     parser.add_argument("--quick", action="store_true")
+    parser.add_argument("--pipe", type=int, default=0, metavar="BYTES")
     parser.add_argument("binary")
     parser.add_argument("inputs", nargs="*", default=DEFAULT_INPUTS)
     args = parser.parse_args()
     scale, pairs = (0.02, 1) if args.quick else (1, args.pairs)
+    global PIPE_BYTES
+    PIPE_BYTES = args.pipe
     os.makedirs(WORK, exist_ok=True)
     ours, reference = [os.path.abspath(args.binary)], [reference_binary()]
-    print(f"Measured on {machine()}; median of {pairs} interleaved pairs.\n")
+    through = f", input through a pipe {args.pipe} bytes a write" if args.pipe else ""
+    print(f"Measured on {machine()}; median of {pairs} interleaved pairs{through}.\n")
     print("| input | MB | CPU time ratio: median (range) | CPU seconds (maxmedian / reference) "
           "| MB/s (maxmedian / reading only) | peak resident KiB (maxmedian / reference) |")
     print("| --- | --- | --- | --- | --- | --- |")
