@@ -18,13 +18,6 @@ namespace {
 // radix sort's passes: with four lanes a comparison, and with eight (AVX2, below).
 constexpr size_t kRankLimit = 63;
 
-// The record as one unsigned number that orders the same way: flipping the sign bits turns
-// signed order into unsigned order, and the value takes the high half so it is compared first.
-inline uint64_t Key(const Record& r) {
-  return (uint64_t{static_cast<uint32_t>(r.first) ^ 0x80000000u} << 32) |
-         (static_cast<uint32_t>(r.second) ^ 0x80000000u);
-}
-
 // Each record goes straight to its place in the order: the number of records that sort below
 // it. That is n * n comparisons, but a vector of them at a time and without a branch that
 // depends on the data, which for a few dozen records beats any sort whose comparisons
@@ -112,12 +105,6 @@ constexpr Ranker kAvx2Ranker = {RankSortAvx2, kWideRankLimit};
 constexpr Ranker kAvx2Ranker = kPortableRanker;
 #endif
 
-// The record that `key` stands for.
-inline Record FromKey(uint64_t key) {
-  return {static_cast<int32_t>(static_cast<uint32_t>(key >> 32) ^ 0x80000000u),
-          static_cast<int32_t>(static_cast<uint32_t>(key) ^ 0x80000000u)};
-}
-
 inline uint64_t LoadKey(const std::byte* words, size_t i) {
   uint64_t key;
   std::memcpy(&key, words + 8 * i, 8);
@@ -128,24 +115,67 @@ inline void StoreKey(std::byte* words, size_t i, uint64_t key) {
   std::memcpy(words + 8 * i, &key, 8);
 }
 
-// Least significant digit first, a byte at a time, on the keys. The keys move between the
+// Records as keys of as few bits as their spread needs: each field as its distance from the
+// field's least value, in unsigned order, and the value's distance above the cost's. Keys then
+// order as the records do, and a case whose values or costs span a narrow range, even one that
+// crosses zero, has short keys whose high bytes are all zero.
+class KeyPacking {
+ public:
+  explicit KeyPacking(std::span<const Record> records) {
+    uint32_t value_max = 0, cost_max = 0;
+    for (const Record& r : records) {
+      const uint32_t value = Unsigned(r.first), cost = Unsigned(r.second);
+      value_min_ = std::min(value_min_, value);
+      value_max = std::max(value_max, value);
+      cost_min_ = std::min(cost_min_, cost);
+      cost_max = std::max(cost_max, cost);
+    }
+    cost_bits_ = std::bit_width(cost_max - cost_min_);
+    bytes_ = (std::bit_width(value_max - value_min_) + cost_bits_ + 7) / 8;
+  }
+  uint64_t Key(const Record& r) const {
+    return (uint64_t{Unsigned(r.first) - value_min_} << cost_bits_) |
+           (Unsigned(r.second) - cost_min_);
+  }
+  Record FromKey(uint64_t key) const {
+    const uint64_t cost_mask = (uint64_t{1} << cost_bits_) - 1;
+    return {Signed(static_cast<uint32_t>(key >> cost_bits_) + value_min_),
+            Signed(static_cast<uint32_t>(key & cost_mask) + cost_min_)};
+  }
+  // How many low bytes of a key can differ between records: the rest are zero in every key.
+  int bytes() const { return bytes_; }
+
+ private:
+  // Flipping the sign bit turns signed order into unsigned order.
+  static uint32_t Unsigned(int32_t x) { return static_cast<uint32_t>(x) ^ 0x80000000u; }
+  static int32_t Signed(uint32_t x) { return static_cast<int32_t>(x ^ 0x80000000u); }
+
+  uint32_t value_min_ = UINT32_MAX, cost_min_ = UINT32_MAX;
+  int cost_bits_ = 0;
+  int bytes_ = 0;
+};
+
+// Least significant digit first, a byte at a time, on packed keys. The keys move between the
 // scratch table and the records' own storage, both seen as 8-byte words, and whatever pass
 // lands in the records' storage last writes records again. A byte that is the same in every
-// key orders nothing, so its pass is skipped: values and costs from narrow ranges take fewer.
+// key orders nothing, so its pass is skipped.
 void RadixSort(std::span<Record> records, Table<int64_t>& scratch) {
   static_assert(sizeof(Record) == 8 && sizeof(int64_t) == 8);
   const size_t n = records.size();
   std::byte* const words[2] = {reinterpret_cast<std::byte*>(scratch.data()),
                                reinterpret_cast<std::byte*>(records.data())};
-  std::array<std::array<uint32_t, 256>, 8> count{};
+  const KeyPacking packing(records);
+  const int bytes = packing.bytes();
+  std::array<std::array<uint32_t, 256>, 8> count;
+  for (int b = 0; b < bytes; ++b) count[b].fill(0);
   for (size_t i = 0; i < n; ++i) {
-    const uint64_t key = Key(records[i]);
+    const uint64_t key = packing.Key(records[i]);
     StoreKey(words[0], i, key);
-    for (int b = 0; b < 8; ++b) ++count[b][(key >> (8 * b)) & 0xff];
+    for (int b = 0; b < bytes; ++b) ++count[b][(key >> (8 * b)) & 0xff];
   }
   int passes = 0;
   const uint64_t any_key = LoadKey(words[0], 0);
-  for (int b = 0; b < 8; ++b) {
+  for (int b = 0; b < bytes; ++b) {
     std::array<uint32_t, 256>& bucket = count[b];
     if (bucket[(any_key >> (8 * b)) & 0xff] == n) continue;
     uint32_t start = 0;
@@ -165,7 +195,7 @@ void RadixSort(std::span<Record> records, Table<int64_t>& scratch) {
   // The sorted keys are in one of the two buffers; turn them back into records.
   if (passes == 0) return;  // every key the same: the records were in order all along
   const std::byte* sorted = words[passes % 2];
-  for (size_t i = 0; i < n; ++i) records[i] = FromKey(LoadKey(sorted, i));
+  for (size_t i = 0; i < n; ++i) records[i] = packing.FromKey(LoadKey(sorted, i));
 }
 
 }  // namespace
