@@ -17,6 +17,8 @@ namespace {
 // Up to this many records, ranking every record against every other beats the fixed cost of the
 // radix sort's passes: with four lanes a comparison, and with eight (AVX2, below).
 constexpr size_t kRankLimit = 63;
+// From this many records on, the radix sort may take 11 bits a pass.
+constexpr size_t kWideDigitMin = 16384;
 
 // Each record goes straight to its place in the order: the number of records that sort below
 // it. That is n * n comparisons, but a vector of them at a time and without a branch that
@@ -131,7 +133,7 @@ class KeyPacking {
       cost_max = std::max(cost_max, cost);
     }
     cost_bits_ = std::bit_width(cost_max - cost_min_);
-    bytes_ = (std::bit_width(value_max - value_min_) + cost_bits_ + 7) / 8;
+    bits_ = std::bit_width(value_max - value_min_) + cost_bits_;
   }
   uint64_t Key(const Record& r) const {
     return (uint64_t{Unsigned(r.first) - value_min_} << cost_bits_) |
@@ -142,8 +144,8 @@ class KeyPacking {
     return {Signed(static_cast<uint32_t>(key >> cost_bits_) + value_min_),
             Signed(static_cast<uint32_t>(key & cost_mask) + cost_min_)};
   }
-  // How many low bytes of a key can differ between records: the rest are zero in every key.
-  int bytes() const { return bytes_; }
+  // How many low bits of a key can differ between records: the rest are zero in every key.
+  int bits() const { return bits_; }
 
  private:
   // Flipping the sign bit turns signed order into unsigned order.
@@ -152,32 +154,35 @@ class KeyPacking {
 
   uint32_t value_min_ = UINT32_MAX, cost_min_ = UINT32_MAX;
   int cost_bits_ = 0;
-  int bytes_ = 0;
+  int bits_ = 0;
 };
 
-// Least significant digit first, a byte at a time, on packed keys. The keys move between the
-// scratch table and the records' own storage, both seen as 8-byte words, and whatever pass
-// lands in the records' storage last writes records again. A byte that is the same in every
+// Least significant digit first, kDigitBits at a time, on packed keys. The keys move between
+// the scratch table and the records' own storage, both seen as 8-byte words, and whatever pass
+// lands in the records' storage last writes records again. A digit that is the same in every
 // key orders nothing, so its pass is skipped.
-void RadixSort(std::span<Record> records, Table<int64_t>& scratch) {
+template <int kDigitBits>
+void RadixSortBy(std::span<Record> records, Table<int64_t>& scratch, const KeyPacking& packing) {
   static_assert(sizeof(Record) == 8 && sizeof(int64_t) == 8);
+  constexpr uint64_t kMask = (uint64_t{1} << kDigitBits) - 1;
+  constexpr int kMaxDigits = (64 + kDigitBits - 1) / kDigitBits;
   const size_t n = records.size();
   std::byte* const words[2] = {reinterpret_cast<std::byte*>(scratch.data()),
                                reinterpret_cast<std::byte*>(records.data())};
-  const KeyPacking packing(records);
-  const int bytes = packing.bytes();
-  std::array<std::array<uint32_t, 256>, 8> count;
-  for (int b = 0; b < bytes; ++b) count[b].fill(0);
+  const int digits = (packing.bits() + kDigitBits - 1) / kDigitBits;
+  std::array<std::array<uint32_t, kMask + 1>, kMaxDigits> count;
+  for (int d = 0; d < digits; ++d) count[d].fill(0);
   for (size_t i = 0; i < n; ++i) {
     const uint64_t key = packing.Key(records[i]);
     StoreKey(words[0], i, key);
-    for (int b = 0; b < bytes; ++b) ++count[b][(key >> (8 * b)) & 0xff];
+    for (int d = 0; d < digits; ++d) ++count[d][(key >> (kDigitBits * d)) & kMask];
   }
   int passes = 0;
   const uint64_t any_key = LoadKey(words[0], 0);
-  for (int b = 0; b < bytes; ++b) {
-    std::array<uint32_t, 256>& bucket = count[b];
-    if (bucket[(any_key >> (8 * b)) & 0xff] == n) continue;
+  for (int d = 0; d < digits; ++d) {
+    std::array<uint32_t, kMask + 1>& bucket = count[d];
+    const int shift = kDigitBits * d;
+    if (bucket[(any_key >> shift) & kMask] == n) continue;
     uint32_t start = 0;
     for (uint32_t& c : bucket) {
       const uint32_t size = c;
@@ -188,7 +193,7 @@ void RadixSort(std::span<Record> records, Table<int64_t>& scratch) {
     std::byte* to = words[(passes + 1) % 2];
     for (size_t i = 0; i < n; ++i) {
       const uint64_t key = LoadKey(from, i);
-      StoreKey(to, bucket[(key >> (8 * b)) & 0xff]++, key);
+      StoreKey(to, bucket[(key >> shift) & kMask]++, key);
     }
     ++passes;
   }
@@ -196,6 +201,18 @@ void RadixSort(std::span<Record> records, Table<int64_t>& scratch) {
   if (passes == 0) return;  // every key the same: the records were in order all along
   const std::byte* sorted = words[passes % 2];
   for (size_t i = 0; i < n; ++i) records[i] = packing.FromKey(LoadKey(sorted, i));
+}
+
+// Bytes as digits, or 11 bits where that saves a pass over enough records to repay the larger
+// tables of counts.
+void RadixSort(std::span<Record> records, Table<int64_t>& scratch) {
+  const KeyPacking packing(records);
+  const int bits = packing.bits();
+  if (records.size() >= kWideDigitMin && (bits + 10) / 11 < (bits + 7) / 8) {
+    RadixSortBy<11>(records, scratch, packing);
+  } else {
+    RadixSortBy<8>(records, scratch, packing);
+  }
 }
 
 }  // namespace
