@@ -120,7 +120,7 @@ inline void StoreKey(std::byte* words, size_t i, uint64_t key) {
 // Records as keys of as few bits as their spread needs: each field as its distance from the
 // field's least value, in unsigned order, and the value's distance above the cost's. Keys then
 // order as the records do, and a case whose values or costs span a narrow range, even one that
-// crosses zero, has short keys whose high bytes are all zero.
+// crosses zero, has short keys whose high bits are all zero.
 class KeyPacking {
  public:
   explicit KeyPacking(std::span<const Record> records) {
