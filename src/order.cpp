@@ -19,6 +19,10 @@ namespace {
 constexpr size_t kRankLimit = 63;
 // From this many records on, the radix sort may take 11 bits a pass.
 constexpr size_t kWideDigitMin = 16384;
+// From this many records on, a case is first spread into buckets by its keys' top bits, at most
+// this many of them.
+constexpr size_t kSpreadMin = 4096;
+constexpr int kMaxSpreadBits = 14;
 
 // Each record goes straight to its place in the order: the number of records that sort below
 // it. That is n * n comparisons, but a vector of them at a time and without a branch that
@@ -162,13 +166,12 @@ class KeyPacking {
 // lands in the records' storage last writes records again. A digit that is the same in every
 // key orders nothing, so its pass is skipped.
 template <int kDigitBits>
-void RadixSortBy(std::span<Record> records, Table<int64_t>& scratch, const KeyPacking& packing) {
+void RadixSortBy(std::span<Record> records, std::byte* scratch, const KeyPacking& packing) {
   static_assert(sizeof(Record) == 8 && sizeof(int64_t) == 8);
   constexpr uint64_t kMask = (uint64_t{1} << kDigitBits) - 1;
   constexpr int kMaxDigits = (64 + kDigitBits - 1) / kDigitBits;
   const size_t n = records.size();
-  std::byte* const words[2] = {reinterpret_cast<std::byte*>(scratch.data()),
-                               reinterpret_cast<std::byte*>(records.data())};
+  std::byte* const words[2] = {scratch, reinterpret_cast<std::byte*>(records.data())};
   const int digits = (packing.bits() + kDigitBits - 1) / kDigitBits;
   std::array<std::array<uint32_t, kMask + 1>, kMaxDigits> count;
   for (int d = 0; d < digits; ++d) count[d].fill(0);
@@ -205,13 +208,62 @@ void RadixSortBy(std::span<Record> records, Table<int64_t>& scratch, const KeyPa
 
 // Bytes as digits, or 11 bits where that saves a pass over enough records to repay the larger
 // tables of counts.
-void RadixSort(std::span<Record> records, Table<int64_t>& scratch) {
-  const KeyPacking packing(records);
+void DigitSort(std::span<Record> records, std::byte* scratch, const KeyPacking& packing) {
   const int bits = packing.bits();
   if (records.size() >= kWideDigitMin && (bits + 10) / 11 < (bits + 7) / 8) {
     RadixSortBy<11>(records, scratch, packing);
   } else {
     RadixSortBy<8>(records, scratch, packing);
+  }
+}
+
+// One pass on the keys' top bits spreads the records into buckets of a few dozen on average,
+// which the ranking then orders while they sit in the first level of cache: one pass over the
+// whole case instead of one per digit. A bucket too large to rank is sorted by digits. Returns
+// false, having moved nothing, when too many records would land in such buckets, as when the
+// values cluster, for the digits then do better on the whole case.
+bool SpreadAndRank(std::span<Record> records, std::byte* scratch, const KeyPacking& packing,
+                   const Ranker& ranker) {
+  const size_t n = records.size();
+  const int top = std::min({packing.bits(), kMaxSpreadBits,
+                            static_cast<int>(std::bit_width(n / (ranker.limit / 3))) - 1});
+  if (top < 1) return false;
+  const int shift = packing.bits() - top;
+  const size_t buckets = size_t{1} << top;
+  uint32_t end[size_t{1} << kMaxSpreadBits];  // first the sizes of the buckets, then their ends
+  std::fill_n(end, buckets, 0);
+  for (const Record& r : records) ++end[packing.Key(r) >> shift];
+  size_t oversized = 0;
+  for (size_t b = 0; b < buckets; ++b) oversized += end[b] > ranker.limit ? end[b] : 0;
+  if (oversized > n / 4) return false;
+  for (uint32_t b = 0, start = 0; b < buckets; ++b) {
+    const uint32_t size = end[b];
+    end[b] = start;
+    start += size;
+  }
+  Record* const spread = reinterpret_cast<Record*>(scratch);
+  for (const Record& r : records) spread[end[packing.Key(r) >> shift]++] = r;
+  for (size_t b = 0, from = 0; b < buckets; from = end[b++]) {
+    const size_t size = end[b] - from;
+    std::copy_n(spread + from, size, records.data() + from);
+    if (size <= ranker.limit) {
+      if (size > 1) ranker.sort(records.data() + from, size);
+    } else {
+      const std::span<Record> bucket = records.subspan(from, size);
+      DigitSort(bucket, scratch + 8 * from, KeyPacking(bucket));
+    }
+  }
+  return true;
+}
+
+void RadixSort(std::span<Record> records, Table<int64_t>& scratch, const Ranker& ranker) {
+  const KeyPacking packing(records);
+  auto* const words = reinterpret_cast<std::byte*>(scratch.data());
+  // Keys short enough for two passes of digits are sorted fastest by digits.
+  const bool long_keys = packing.bits() > 2 * 11;
+  if (records.size() < kSpreadMin || !long_keys ||
+      !SpreadAndRank(records, words, packing, ranker)) {
+    DigitSort(records, words, packing);
   }
 }
 
@@ -223,7 +275,7 @@ void OrderRecords(std::span<Record> records, Table<int64_t>& scratch) {
   if (records.size() <= ranker.limit) {
     ranker.sort(records.data(), records.size());
   } else {
-    RadixSort(records, scratch);
+    RadixSort(records, scratch, ranker);
   }
 }
 

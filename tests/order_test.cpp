@@ -33,6 +33,25 @@ TEST_P(OrderAtCpuLevel, AgreesWithStdSort) {
     }
   }
 }
+// Cases large enough to be spread into buckets by their keys' top bits, where equal values in a
+// tenth of the records make one bucket too large to rank, and in half of them, too many.
+TEST_P(OrderAtCpuLevel, ClustersTooLargeToRank) {
+  std::mt19937 random(5);
+  Table<int64_t> scratch;
+  for (uint32_t clustered_percent : {10, 50}) {
+    std::vector<Record> records(20000);
+    for (Record& r : records) {
+      const bool clustered = random() % 100 < clustered_percent;
+      r = {clustered ? 12345 : static_cast<int32_t>(random()), static_cast<int32_t>(random())};
+    }
+    std::vector<Record> want = records;
+    std::sort(want.begin(), want.end());
+    ASSERT_TRUE(scratch.Resize(records.size()));
+    OrderRecords(records, scratch);
+    EXPECT_EQ(records, want) << clustered_percent;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Levels, OrderAtCpuLevel, testing::kEveryCpuLevel);
 
 // Values far apart with nothing between them leave a middle digit that every key shares.
