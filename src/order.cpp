@@ -19,9 +19,8 @@ namespace {
 constexpr size_t kRankLimit = 63;
 // From this many records on, the radix sort may take 11 bits a pass.
 constexpr size_t kWideDigitMin = 16384;
-// From this many records on, a case is first spread into buckets by its keys' top bits, at most
-// this many of them.
-constexpr size_t kSpreadMin = 4096;
+// A case too large to rank whole is first spread into buckets by at most this many of its keys'
+// top bits.
 constexpr int kMaxSpreadBits = 14;
 
 // Each record goes straight to its place in the order: the number of records that sort below
@@ -261,8 +260,7 @@ void RadixSort(std::span<Record> records, Table<int64_t>& scratch, const Ranker&
   auto* const words = reinterpret_cast<std::byte*>(scratch.data());
   // Keys short enough for two passes of digits are sorted fastest by digits.
   const bool long_keys = packing.bits() > 2 * 11;
-  if (records.size() < kSpreadMin || !long_keys ||
-      !SpreadAndRank(records, words, packing, ranker)) {
+  if (!long_keys || !SpreadAndRank(records, words, packing, ranker)) {
     DigitSort(records, words, packing);
   }
 }
