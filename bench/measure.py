@@ -5,7 +5,7 @@ prints the README's Performance table.
 Usage: bench/measure.py [--pairs N] [--quick] [--pipe BYTES] BINARY [INPUT...]
 
 For each input of bench/workloads.py (default: the README's set), it checks that BINARY answers
-exactly as the reference does, then runs the two in turn N times (default 11), so that drift on a
+exactly as the reference does, then runs the two in turn N times (default 21), so that drift on a
 busy machine falls on both alike, and reports the median and range of the per-pair ratio of CPU
 times (user + system), the median CPU seconds of each, throughput beside that of only reading the
 input (cat to /dev/null), and each program's peak resident memory (GNU time). --quick uses small
@@ -100,7 +100,7 @@ def machine():
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--pairs", type=int, default=11)
+    parser.add_argument("--pairs", type=int, default=21)
     parser.add_argument("--quick", action="store_true")
     parser.add_argument("--pipe", type=int, default=0, metavar="BYTES")
     parser.add_argument("binary")
