@@ -50,15 +50,13 @@ def input_file(name, scale):
     return path
 
 
-PIPE_BYTES = 0  # when set, inputs arrive through a pipe this many bytes a write
-
-
-def cpu_seconds(command, path):
-    """CPU time of one run of `command` with `path` as standard input, output discarded."""
+def cpu_seconds(command, path, pipe_bytes=0):
+    """CPU time of one run of `command` with `path` as standard input, output discarded; through
+    a pipe written `pipe_bytes` at a time when that is set."""
     with open(path, "rb") as stdin, open(os.devnull, "wb") as null:
         writer = None
-        if PIPE_BYTES:
-            writer = subprocess.Popen(["dd", f"bs={PIPE_BYTES}", "status=none"], stdin=stdin,
+        if pipe_bytes:
+            writer = subprocess.Popen(["dd", f"bs={pipe_bytes}", "status=none"], stdin=stdin,
                                       stdout=subprocess.PIPE)
             stdin = writer.stdout
         child = subprocess.Popen(command, stdin=stdin, stdout=null)
@@ -107,8 +105,6 @@ def main():
     parser.add_argument("inputs", nargs="*", default=DEFAULT_INPUTS)
     args = parser.parse_args()
     scale, pairs = (0.02, 1) if args.quick else (1, args.pairs)
-    global PIPE_BYTES
-    PIPE_BYTES = args.pipe
     os.makedirs(WORK, exist_ok=True)
     ours, reference = [os.path.abspath(args.binary)], [reference_binary()]
     through = f", input through a pipe {args.pipe} bytes a write" if args.pipe else ""
@@ -121,12 +117,12 @@ def main():
         if answers(ours, path) != answers(reference, path):
             sys.exit(f"{name}: maxmedian's answers differ from the reference's")
         mb = os.path.getsize(path) / 1e6
-        cpu_seconds(ours, path), cpu_seconds(reference, path)  # warm the caches
+        cpu_seconds(ours, path, args.pipe), cpu_seconds(reference, path, args.pipe)  # warm up
         times = {"ours": [], "reference": [], "cat": []}
         for _ in range(pairs):
-            times["ours"].append(cpu_seconds(ours, path))
-            times["reference"].append(cpu_seconds(reference, path))
-            times["cat"].append(cpu_seconds(["cat"], path))
+            times["ours"].append(cpu_seconds(ours, path, args.pipe))
+            times["reference"].append(cpu_seconds(reference, path, args.pipe))
+            times["cat"].append(cpu_seconds(["cat"], path, args.pipe))
         ratios = [a / max(b, 1e-6) for a, b in zip(times["ours"], times["reference"])]
         ours_s, reference_s, cat_s = (statistics.median(times[k]) for k in times)
         throughput = mb / max(ours_s, 1e-3)

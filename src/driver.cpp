@@ -166,8 +166,7 @@ class Run {
         }
         return false;
       }
-      const bool room = a.size() < a.capacity() || a.Reserve(TowardClaim(header.C, i));
-      if (!room || !a.Append({value, cost})) {
+      if (!a.Append({value, cost}, TowardClaim(header.C, i))) {
         failure_ = OutOfMemory(number);
         return false;
       }

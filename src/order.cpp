@@ -17,8 +17,9 @@ namespace {
 // Up to this many records, ranking every record against every other beats the fixed cost of the
 // radix sort's passes: with four lanes a comparison, and with eight (AVX2, below).
 constexpr size_t kRankLimit = 63;
-// From this many records on, the radix sort may take 11 bits a pass.
+// From this many records on, the radix sort may take this many bits a pass rather than 8.
 constexpr size_t kWideDigitMin = 16384;
+constexpr int kWideDigitBits = 11;
 // A case too large to rank whole is first spread into buckets by at most this many of its keys'
 // top bits.
 constexpr int kMaxSpreadBits = 14;
@@ -160,6 +161,9 @@ class KeyPacking {
   int bits_ = 0;
 };
 
+// How many digits of `digit_bits` a key of `bits` bits has.
+constexpr int Digits(int bits, int digit_bits) { return (bits + digit_bits - 1) / digit_bits; }
+
 // Least significant digit first, kDigitBits at a time, on packed keys. The keys move between
 // the scratch table and the records' own storage, both seen as 8-byte words, and whatever pass
 // lands in the records' storage last writes records again. A digit that is the same in every
@@ -168,10 +172,10 @@ template <int kDigitBits>
 void RadixSortBy(std::span<Record> records, std::byte* scratch, const KeyPacking& packing) {
   static_assert(sizeof(Record) == 8 && sizeof(int64_t) == 8);
   constexpr uint64_t kMask = (uint64_t{1} << kDigitBits) - 1;
-  constexpr int kMaxDigits = (64 + kDigitBits - 1) / kDigitBits;
+  constexpr int kMaxDigits = Digits(64, kDigitBits);
   const size_t n = records.size();
   std::byte* const words[2] = {scratch, reinterpret_cast<std::byte*>(records.data())};
-  const int digits = (packing.bits() + kDigitBits - 1) / kDigitBits;
+  const int digits = Digits(packing.bits(), kDigitBits);
   std::array<std::array<uint32_t, kMask + 1>, kMaxDigits> count;
   for (int d = 0; d < digits; ++d) count[d].fill(0);
   for (size_t i = 0; i < n; ++i) {
@@ -205,12 +209,12 @@ void RadixSortBy(std::span<Record> records, std::byte* scratch, const KeyPacking
   for (size_t i = 0; i < n; ++i) records[i] = packing.FromKey(LoadKey(sorted, i));
 }
 
-// Bytes as digits, or 11 bits where that saves a pass over enough records to repay the larger
-// tables of counts.
+// Bytes as digits, or wider digits where that saves a pass over enough records to repay the
+// larger tables of counts.
 void DigitSort(std::span<Record> records, std::byte* scratch, const KeyPacking& packing) {
   const int bits = packing.bits();
-  if (records.size() >= kWideDigitMin && (bits + 10) / 11 < (bits + 7) / 8) {
-    RadixSortBy<11>(records, scratch, packing);
+  if (records.size() >= kWideDigitMin && Digits(bits, kWideDigitBits) < Digits(bits, 8)) {
+    RadixSortBy<kWideDigitBits>(records, scratch, packing);
   } else {
     RadixSortBy<8>(records, scratch, packing);
   }
@@ -259,7 +263,7 @@ void RadixSort(std::span<Record> records, Table<int64_t>& scratch, const Ranker&
   const KeyPacking packing(records);
   auto* const words = reinterpret_cast<std::byte*>(scratch.data());
   // Keys short enough for two passes of digits are sorted fastest by digits.
-  const bool long_keys = packing.bits() > 2 * 11;
+  const bool long_keys = Digits(packing.bits(), kWideDigitBits) > 2;
   if (!long_keys || !SpreadAndRank(records, words, packing, ranker)) {
     DigitSort(records, words, packing);
   }

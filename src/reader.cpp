@@ -45,18 +45,36 @@ IntReader::IntReader(ByteSource& source, std::function<bool()> before_read, size
   pos_ = end_ = counted_ = buffer_.data();
 }
 
+#if defined(__SSE2__)
+namespace {
+
+inline __m128i Load16(const char* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// One bit for each byte of `bytes` that is white space, the first byte lowest.
+inline unsigned SpaceMask16(__m128i bytes) {
+  const __m128i from_tab = _mm_sub_epi8(bytes, _mm_set1_epi8('\t'));  // \t to \r become 0 to 4
+  const __m128i is_space =
+      _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')),
+                   _mm_cmpeq_epi8(_mm_min_epu8(from_tab, _mm_set1_epi8(4)), from_tab));
+  return static_cast<unsigned>(_mm_movemask_epi8(is_space));
+}
+
+// One bit for each byte of `bytes` that is NUL, the first byte lowest.
+inline unsigned NulMask16(__m128i bytes) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
+}
+
+}  // namespace
+#endif
+
 const char* IntReader::SkipSpace(const char* p) {
 #if defined(__SSE2__)
-  const __m128i space = _mm_set1_epi8(' ');
-  const __m128i tab = _mm_set1_epi8('\t');
-  const __m128i four = _mm_set1_epi8(4);
   for (;; p += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i from_tab = _mm_sub_epi8(bytes, tab);  // \t to \r become 0 to 4
-    const __m128i is_space = _mm_or_si128(_mm_cmpeq_epi8(bytes, space),
-                                          _mm_cmpeq_epi8(_mm_min_epu8(from_tab, four), from_tab));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(is_space));
-    if (mask != 0xffff) return p + std::countr_one(mask);
+    if (const unsigned space = SpaceMask16(Load16(p)); space != 0xffff) {
+      return p + std::countr_one(space);
+    }
   }
 #else
   for (;; p += 8) {
@@ -164,19 +182,10 @@ ReadStatus IntReader::NextSlow() {
 const char* IntReader::TokenEnd(const char* p) const {
   for (;;) {
 #if defined(__SSE2__)
-    const __m128i space = _mm_set1_epi8(' ');
-    const __m128i tab = _mm_set1_epi8('\t');
-    const __m128i four = _mm_set1_epi8(4);
-    const __m128i nul = _mm_setzero_si128();
     for (;; p += 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      const __m128i from_tab = _mm_sub_epi8(bytes, tab);  // \t to \r become 0 to 4
-      const __m128i stops =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, space), _mm_cmpeq_epi8(bytes, nul)),
-                       _mm_cmpeq_epi8(_mm_min_epu8(from_tab, four), from_tab));
-      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(stops));
-      if (mask != 0) {
-        p += std::countr_zero(mask);
+      const __m128i bytes = Load16(p);
+      if (const unsigned stops = SpaceMask16(bytes) | NulMask16(bytes); stops != 0) {
+        p += std::countr_zero(stops);
         break;
       }
     }

@@ -77,10 +77,10 @@ class Table {
   }
   // Sets the number of entries to `n`, which must not exceed capacity(): this cannot fail.
   void ResizeWithin(size_t n) { size_ = n; }
-  // Adds `entry` at the end, doubling the storage when it is full. Returns false, changing
-  // nothing, when memory runs out.
-  [[nodiscard]] bool Append(const T& entry) {
-    if (size_ == capacity_ && !Reserve(Grown())) return false;
+  // Adds `entry` at the end. When the storage is full it grows to `grow_to` entries if that is
+  // more than it holds, else by doubling. Returns false, changing nothing, when memory runs out.
+  [[nodiscard]] bool Append(const T& entry, size_t grow_to = 0) {
+    if (size_ == capacity_ && !Reserve(grow_to > capacity_ ? grow_to : Grown())) return false;
     data_[size_++] = entry;
     return true;
   }
