@@ -203,10 +203,7 @@ class Parallel(unittest.TestCase):
         rand = random.Random(7)
         lines = []
         for _ in range(3000):  # one case per line, so that parallel splits between cases
-            C = rand.randint(0, 30)
-            numbers = [rand.randint(-1, C + 1), C, rand.randint(-10, 2000)]
-            numbers += [rand.randint(-50, 50) for _ in range(2 * C)]
-            lines.append(" ".join(map(str, numbers)))
+            lines.append(" ".join(map(str, e2e.random_case(rand, 30, 2000, 50))))
         cases = ("\n".join(lines) + "\n").encode()
         direct = run(cases)
         split = subprocess.run(["parallel", "--will-cite", "--pipe", "--keep-order", "-N", "400"]

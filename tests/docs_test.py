@@ -104,9 +104,7 @@ class Recipes(unittest.TestCase):
         rand = random.Random(11)
         cases = []
         for _ in range(400):
-            C = rand.randint(0, 12)
-            numbers = [rand.randint(-1, 2 * C + 1), C, rand.randint(-10, 300)]
-            numbers += [rand.randint(-50, 50) for _ in range(2 * C)]
+            numbers = e2e.random_case(rand, 12, 300, 50)
             cases.append(f"{numbers[0]}\t{numbers[1]} {numbers[2]}\r\n" + "".join(
                 f"{numbers[i]} {numbers[i + 1]}\n" for i in range(3, len(numbers), 2)))
         shell = Shell()

@@ -22,6 +22,14 @@ def run(stdin_bytes, args=(), **kwargs):
                           timeout=120, **kwargs)
 
 
+def random_case(rand, max_records, max_budget, max_number):
+    """The numbers of a random case: N from -1 (no choice) to 2C + 1 (more than C records), C up
+    to `max_records`, a budget from -10 to `max_budget`, values and costs within `max_number`."""
+    C = rand.randint(0, max_records)
+    numbers = [rand.randint(-1, 2 * C + 1), C, rand.randint(-10, max_budget)]
+    return numbers + [rand.randint(-max_number, max_number) for _ in range(2 * C)]
+
+
 def preload_env(library):
     """The environment that preloads `library` into the program, under an emulator too."""
     env = dict(os.environ)

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <random>
+#include <vector>
 
 #include "test_util.h"
 
@@ -13,42 +15,47 @@ namespace {
 using testing::kMax32;
 using testing::kMin32;
 
+// `records` as OrderRecords orders them.
+std::vector<Record> Ordered(std::vector<Record> records) {
+  Table<int64_t> scratch;
+  if (!scratch.Resize(records.size())) abort();
+  OrderRecords(records, scratch);
+  return records;
+}
+
+// `records` as std::sort orders them.
+std::vector<Record> Sorted(std::vector<Record> records) {
+  std::sort(records.begin(), records.end());
+  return records;
+}
+
 class OrderAtCpuLevel : public testing::AtCpuLevel {};
 
 // Sizes on both sides of every switch between sorting methods, and ranges from all-equal to the
 // full 32 bits, so that skipped and performed byte passes both happen.
 TEST_P(OrderAtCpuLevel, AgreesWithStdSort) {
   std::mt19937 random(7);
-  Table<int64_t> scratch;
   for (size_t size : {0, 1, 2, 3, 4, 5, 62, 63, 64, 65, 94, 95, 96, 97, 257, 4099, 70000}) {
     for (int32_t spread : {0, 1, 300, 70000, kMax32}) {
       std::uniform_int_distribution<int32_t> number(-spread, spread);
       std::vector<Record> records(size);
       for (Record& r : records) r = {number(random), number(random)};
-      std::vector<Record> want = records;
-      std::sort(want.begin(), want.end());
-      ASSERT_TRUE(scratch.Resize(size));
-      OrderRecords(records, scratch);
-      ASSERT_EQ(records, want) << "size " << size << ", spread " << spread;
+      ASSERT_EQ(Ordered(records), Sorted(records)) << "size " << size << ", spread " << spread;
     }
   }
 }
+
 // Cases large enough to be spread into buckets by their keys' top bits, where equal values in a
 // tenth of the records make one bucket too large to rank, and in half of them, too many.
 TEST_P(OrderAtCpuLevel, ClustersTooLargeToRank) {
   std::mt19937 random(5);
-  Table<int64_t> scratch;
   for (uint32_t clustered_percent : {10, 50}) {
     std::vector<Record> records(20000);
     for (Record& r : records) {
       const bool clustered = random() % 100 < clustered_percent;
       r = {clustered ? 12345 : static_cast<int32_t>(random()), static_cast<int32_t>(random())};
     }
-    std::vector<Record> want = records;
-    std::sort(want.begin(), want.end());
-    ASSERT_TRUE(scratch.Resize(records.size()));
-    OrderRecords(records, scratch);
-    EXPECT_EQ(records, want) << clustered_percent;
+    EXPECT_EQ(Ordered(records), Sorted(records)) << clustered_percent;
   }
 }
 
@@ -57,33 +64,24 @@ INSTANTIATE_TEST_SUITE_P(Levels, OrderAtCpuLevel, testing::kEveryCpuLevel);
 // Values far apart with nothing between them leave a middle digit that every key shares.
 TEST(Order, SkippedDigitsKeepTheOrder) {
   std::mt19937 random(3);
-  Table<int64_t> scratch;
   for (int32_t far : {1 << 30, 1 << 20, kMax32}) {
     std::vector<Record> records(100);
     for (Record& r : records)
       r = {static_cast<int32_t>(random() % 2) * far, static_cast<int32_t>(random() % 2)};
-    std::vector<Record> want = records;
-    std::sort(want.begin(), want.end());
-    ASSERT_TRUE(scratch.Resize(records.size()));
-    OrderRecords(records, scratch);
-    EXPECT_EQ(records, want) << far;
+    EXPECT_EQ(Ordered(records), Sorted(records)) << far;
   }
 }
 
 TEST(Order, SignedExtremesAndTies) {
-  Table<int64_t> scratch;
   std::vector<Record> base = {{kMax32, kMin32}, {kMin32, kMax32}, {0, -1},  {-1, 0},
                               {0, 0},           {kMin32, kMin32}, {-1, -1}, {kMax32, kMax32}};
   for (size_t copies : {1, 40}) {  // a comparison sort, then the radix sort
     std::vector<Record> records;
     for (size_t i = 0; i < copies; ++i) records.insert(records.end(), base.begin(), base.end());
-    std::vector<Record> want = records;
-    std::sort(want.begin(), want.end());
-    ASSERT_TRUE(scratch.Resize(records.size()));
-    OrderRecords(records, scratch);
-    EXPECT_EQ(records, want) << copies;
-    EXPECT_EQ(records.front(), (Record{kMin32, kMin32}));
-    EXPECT_EQ(records.back(), (Record{kMax32, kMax32}));
+    const std::vector<Record> ordered = Ordered(records);
+    EXPECT_EQ(ordered, Sorted(records)) << copies;
+    EXPECT_EQ(ordered.front(), (Record{kMin32, kMin32}));
+    EXPECT_EQ(ordered.back(), (Record{kMax32, kMax32}));
   }
 }
 

@@ -25,15 +25,13 @@ class Converter(unittest.TestCase):
     def test_random_layouts_larger_than_a_read(self):
         # Over a megabyte, so that tokens and runs of white space straddle the converter's reads.
         rand = random.Random(5)
-        pieces, count = [], 0
-        while sum(map(len, pieces)) < 3 << 20:
-            C = rand.randint(0, 30)
-            numbers = [rand.randint(-1, 2 * C + 1), C, rand.randint(-10, 3000)]
-            numbers += [rand.randint(-999, 999) for _ in range(2 * C)]
-            for n in numbers:
+        pieces, size, count = [], 0, 0
+        while size < 3 << 20:
+            for n in e2e.random_case(rand, 30, 3000, 999):
                 token = rand.choice(["", "+", "00"]) + str(n) if n >= 0 else str(n)
                 gap = "".join(rand.choice(" \t\n\r\v\f") for _ in range(rand.choice([1, 1, 3, 300])))
                 pieces.append((token + gap).encode())
+                size += len(pieces[-1])
             count += 1
         data = b"".join(pieces)
         p = convert(data)
