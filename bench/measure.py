@@ -2,7 +2,8 @@
 """Measures maxmedian against the straightforward version of the filter (bench/reference.cpp) and
 prints the README's Performance table.
 
-Usage: bench/measure.py [--pairs N] [--quick] [--pipe BYTES] BINARY [INPUT...]
+Usage: bench/measure.py [--pairs N] [--quick] [--pipe BYTES] [--scaling] [--against OTHER]
+                        BINARY [INPUT...]
 
 For each input of bench/workloads.py (default: the README's set), it checks that BINARY answers
 exactly as the reference does, then runs the two in turn N times (default 21), so that drift on a
@@ -11,8 +12,10 @@ times (user + system), the median CPU seconds of each, throughput beside that of
 input (cat to /dev/null), and each program's peak resident memory (GNU time). --quick uses small
 inputs and one pair, to check that the measurement still runs. --pipe feeds every input through
 a pipe, written BYTES at a time by dd, so that reads come in pieces of about that size.
-Inputs and the reference binary
-are kept in build/measure/ and remade when their sources change.
+--scaling prints instead how the cost per record changes with the size of a case: the same
+million records in cases of 10 to 1,000,000 records, and one case of 4,000,000.
+--against measures BINARY against another build of maxmedian instead, which the table's
+"reference" columns then show. Inputs and the reference binary are kept in build/measure/ and remade when their sources change.
 """
 import argparse
 import os
@@ -24,7 +27,9 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 WORK = os.path.join(HERE, "..", "build", "measure")
 DEFAULT_INPUTS = ["big", "many", "ties", "padded", "blank", "descending", "sparse", "gaps",
-                  "zeros", "edges", "heaps", "narrow", "negative", "midsize"]
+                  "zeros", "edges", "heaps", "narrow", "negative", "midsize", "ordered",
+                  "reverse", "nearly", "wide", "huge", "sortedmid"]
+SCALING_INPUTS = [f"cases-of-{10**e}" for e in range(1, 7)] + ["huge"]
 
 
 def stale(target, *sources):
@@ -96,41 +101,76 @@ def machine():
         f"{compiler.splitlines()[0] if compiler else 'no g++'}"
 
 
+def measure(ours, reference, path, pairs, pipe_bytes):
+    """Checks the answers, then returns the CPU seconds of `pairs` interleaved runs of each
+    program and of cat."""
+    if answers(ours, path) != answers(reference, path):
+        sys.exit(f"{path}: maxmedian's answers differ from the reference's")
+    cpu_seconds(ours, path, pipe_bytes), cpu_seconds(reference, path, pipe_bytes)  # warm up
+    times = {"ours": [], "reference": [], "cat": []}
+    for _ in range(pairs):
+        times["ours"].append(cpu_seconds(ours, path, pipe_bytes))
+        times["reference"].append(cpu_seconds(reference, path, pipe_bytes))
+        times["cat"].append(cpu_seconds(["cat"], path, pipe_bytes))
+    return times
+
+
+def ratio_cell(times):
+    ratios = [a / max(b, 1e-6) for a, b in zip(times["ours"], times["reference"])]
+    return f"{statistics.median(ratios):.3f} ({min(ratios):.3f} to {max(ratios):.3f})"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--pairs", type=int, default=21)
-    parser.add_argument("--quick", action="store_true")
-    parser.add_argument("--pipe", type=int, default=0, metavar="BYTES")
-    parser.add_argument("binary")
-    parser.add_argument("inputs", nargs="*", default=DEFAULT_INPUTS)
+    parser.add_argument("--pairs", type=int, default=21,
+                        help="interleaved runs of each program per input (default 21)")
+    parser.add_argument("--quick", action="store_true",
+                        help="inputs at 2%% of their size and one pair: checks that it runs")
+    parser.add_argument("--pipe", type=int, default=0, metavar="BYTES",
+                        help="feed each input through a pipe, BYTES a write (by dd)")
+    parser.add_argument("--scaling", action="store_true",
+                        help="print the cost per record by case size instead of the table of inputs")
+    parser.add_argument("--against", metavar="BINARY",
+                        help="measure against this build instead of the reference, as A/B")
+    parser.add_argument("binary", help="the maxmedian binary to measure")
+    parser.add_argument("inputs", nargs="*",
+                        help="inputs of bench/workloads.py (default: the README's set)")
     args = parser.parse_args()
     scale, pairs = (0.02, 1) if args.quick else (1, args.pairs)
     os.makedirs(WORK, exist_ok=True)
-    ours, reference = [os.path.abspath(args.binary)], [reference_binary()]
+    ours = [os.path.abspath(args.binary)]
+    reference = [os.path.abspath(args.against) if args.against else reference_binary()]
     through = f", input through a pipe {args.pipe} bytes a write" if args.pipe else ""
-    print(f"Measured on {machine()}; median of {pairs} interleaved pairs{through}.\n")
+    runs = "one run" if pairs == 1 else f"median of {pairs} interleaved pairs"
+    print(f"Measured on {machine()}; {runs}{through}.\n")
+    if args.scaling:
+        print("| records per case | cases | CPU ns per record (maxmedian / reference) "
+              "| CPU time ratio: median (range) | peak resident KiB (maxmedian / reference) |")
+        print("| --- | --- | --- | --- | --- |")
+        for name in args.inputs or SCALING_INPUTS:
+            path = input_file(name, scale)
+            with open(path) as text:
+                header = [int(x) for x in text.readline().split()]
+            cases = sum(1 for _ in open(path)) // (header[1] + 1)
+            records = cases * header[1]
+            times = measure(ours, reference, path, pairs, args.pipe)
+            ns = [statistics.median(times[k]) / records * 1e9 for k in ("ours", "reference")]
+            print(f"| {header[1]:,} | {cases:,} | {ns[0]:.1f} / {ns[1]:.1f} | {ratio_cell(times)} "
+                  f"| {peak_kib(ours, path)} / {peak_kib(reference, path)} |", flush=True)
+        return
     print("| input | MB | CPU time ratio: median (range) | CPU seconds (maxmedian / reference) "
           "| MB/s (maxmedian / reading only) | peak resident KiB (maxmedian / reference) |")
     print("| --- | --- | --- | --- | --- | --- |")
-    for name in args.inputs:
+    for name in args.inputs or DEFAULT_INPUTS:
         path = input_file(name, scale)
-        if answers(ours, path) != answers(reference, path):
-            sys.exit(f"{name}: maxmedian's answers differ from the reference's")
         mb = os.path.getsize(path) / 1e6
-        cpu_seconds(ours, path, args.pipe), cpu_seconds(reference, path, args.pipe)  # warm up
-        times = {"ours": [], "reference": [], "cat": []}
-        for _ in range(pairs):
-            times["ours"].append(cpu_seconds(ours, path, args.pipe))
-            times["reference"].append(cpu_seconds(reference, path, args.pipe))
-            times["cat"].append(cpu_seconds(["cat"], path, args.pipe))
-        ratios = [a / max(b, 1e-6) for a, b in zip(times["ours"], times["reference"])]
+        times = measure(ours, reference, path, pairs, args.pipe)
         ours_s, reference_s, cat_s = (statistics.median(times[k]) for k in times)
         throughput = mb / max(ours_s, 1e-3)
         reading = mb / max(cat_s, 1e-3)
-        print(f"| `{name}` | {mb:.1f} | {statistics.median(ratios):.3f} ({min(ratios):.3f} to "
-              f"{max(ratios):.3f}) | {ours_s:.3f} / {reference_s:.3f} | {throughput:.0f} / "
-              f"{reading:.0f} | {peak_kib(ours, path)} / {peak_kib(reference, path)} |",
-              flush=True)
+        print(f"| `{name}` | {mb:.1f} | {ratio_cell(times)} | {ours_s:.3f} / {reference_s:.3f} | "
+              f"{throughput:.0f} / {reading:.0f} | {peak_kib(ours, path)} / "
+              f"{peak_kib(reference, path)} |", flush=True)
 
 
 if __name__ == "__main__":

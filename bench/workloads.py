@@ -24,6 +24,15 @@ Shapes that real inputs take:
   narrow      5 cases of 200,000 records whose values and costs take three distinct numbers
   negative    30,000 cases of 1 to 200 records where every number but N and C is negative
   midsize     2,000 cases of 100 to 2,000 records
+Large cases:
+  ordered     one case of 1,000,000 records in value order, values with ties whose costs are not
+              in order, h = C/4
+  reverse     the same records in reverse value order
+  nearly      the same records in value order but for 1% of them moved to random places
+  wide        one case of 1,000,000 random records with h = C/2 - 1
+  huge        one case of 4,000,000 random records with h = C/8
+  sortedmid   1,000 cases of 100 to 2,000 records in value order
+  cases-of-K  1,000,000 random records in cases of K records each, h = C/4 (the scaling series)
 """
 import random
 import sys
@@ -52,6 +61,16 @@ def lines(N, records, F):
 def budget_near_cheapest(rand, N, records):
     cheapest = sum(sorted(c for _, c in records)[: 2 * (N // 2) + 1])
     return min(2**31 - 1, cheapest + rand.randint(0, max(1, abs(cheapest) // 2)))
+
+
+def random_records(rand, C):
+    return [(rand.randint(0, 10**9), rand.randint(0, 10**6)) for _ in range(C)]
+
+
+def large_case(rand, N, records):
+    """A case with a budget that some but not all middles fit, as text, built in one join."""
+    F = budget_near_cheapest(rand, N, records)
+    return f"{N} {len(records)} {F}\n" + "\n".join(f"{v} {c}" for v, c in records) + "\n"
 
 
 def white(rand, size):
@@ -135,6 +154,28 @@ def generate(name, scale, write):
     elif name == "midsize":
         for _ in range(count(2000)):
             write(lines(*small_case(rand, 100, 2000, 10**9, 10**5)))
+    elif name in ("ordered", "reverse", "nearly"):
+        C = count(1000000)
+        records = sorted(((rand.randint(0, C // 3), rand.randint(0, 10**6)) for _ in range(C)),
+                         key=lambda r: r[0], reverse=name == "reverse")
+        if name == "nearly":
+            for _ in range(C // 100):
+                records.insert(rand.randrange(C), records.pop(rand.randrange(C)))
+        write(large_case(rand, 2 * (C // 4) + 1, records))
+    elif name == "wide":
+        C = count(1000000)
+        write(large_case(rand, C - 1, random_records(rand, C)))
+    elif name == "huge":
+        C = count(4000000)
+        write(large_case(rand, 2 * (C // 8) + 1, random_records(rand, C)))
+    elif name == "sortedmid":
+        for _ in range(count(1000)):
+            N, records, F = small_case(rand, 100, 2000, 10**9, 10**5)
+            write(lines(N, sorted(records), F))
+    elif name.startswith("cases-of-"):
+        K = int(name[len("cases-of-"):])
+        for _ in range(max(1, count(1000000) // K)):
+            write(large_case(rand, 2 * (K // 4) + 1, random_records(rand, K)))
     else:
         sys.exit(__doc__)
 

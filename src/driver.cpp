@@ -24,9 +24,7 @@ std::optional<int32_t> AnswerCase(const CaseHeader& header, Tables& tables) {
   if (!PrepareTables(header, tables)) return std::nullopt;
   // Nothing needs d before the backward sweep writes it, so ordering borrows it as scratch.
   OrderRecords(std::span<Record>(tables.a.data() + 1, static_cast<size_t>(header.C)), tables.d);
-  SweepForward(header, tables);
-  SweepBackward(header, tables);
-  return ScanMiddle(header, tables);
+  return SelectMiddle(header, tables);
 }
 
 // Adds the token as a C-like string literal: quotes and backslashes escaped, bytes outside

@@ -10,112 +10,120 @@
 namespace maxmedian {
 namespace {
 
-using testing::Assign;
 using testing::kMax32;
-using testing::Plain;
 using testing::TablesWith;
 using testing::WorkedCase;
 
-void SweepBoth(const CaseHeader& header, Tables& tables) {
-  SweepForward(header, tables);
+constexpr int64_t kUnset = 99;  // what the tests put in entries the sweeps must not write
+
+// The lower sums the forward sweep hands over, gathered by position; kUnset where none came.
+// Checks that the blocks come in ascending order, each at most kSumBlock long, without gaps.
+class Gathered final : public LowerSumReader {
+ public:
+  explicit Gathered(const Tables& tables) : tables_(tables) {}
+  void Read(int64_t first, int64_t last) override {
+    EXPECT_TRUE(next_ == 0 || first == next_) << first;
+    EXPECT_LE(first, last);
+    EXPECT_LE(last - first + 1, kSumBlock);
+    for (int64_t k = first; k <= last; ++k) {
+      if (lower.size() <= static_cast<size_t>(k)) lower.resize(k + 1, kUnset);
+      lower[k] = tables_.c[k - first];
+    }
+    next_ = last + 1;
+  }
+  std::vector<int64_t> lower;
+
+ private:
+  const Tables& tables_;
+  int64_t next_ = 0;
+};
+
+// Runs both sweeps on `tables`, whose d is first set to kUnset, and returns the lower sums by
+// position (kUnset beyond the last one handed over).
+std::vector<int64_t> SweepBoth(const CaseHeader& header, Tables& tables) {
+  std::fill(tables.d.begin(), tables.d.end(), kUnset);
   SweepBackward(header, tables);
+  Gathered gathered(tables);
+  SweepForward(header, tables, gathered);
+  gathered.lower.resize(tables.a.size(), kUnset);
+  return gathered.lower;
+}
+
+std::vector<int64_t> Entries(const Table<int64_t>& table, size_t from, size_t to) {
+  return std::vector<int64_t>(table.begin() + from, table.begin() + to);
 }
 
 TEST(Sweeps, WorkedCase) {
   Tables t = WorkedCase();
-  SweepBoth({3, 5, 70}, t);
-  EXPECT_EQ(std::vector<int64_t>(t.c.begin() + 2, t.c.begin() + 6),
-            (std::vector<int64_t>{18, 18, 18, 18}));
-  EXPECT_EQ(std::vector<int64_t>(t.d.begin() + 1, t.d.begin() + 5),
-            (std::vector<int64_t>{20, 21, 21, 21}));
-  // The heap is left holding the h cheapest costs of the case, in heap order.
-  EXPECT_EQ(Plain(t.Q), std::vector<int32_t>{18});
+  const std::vector<int64_t> c = SweepBoth({3, 5, 70}, t);
+  EXPECT_EQ(c, (std::vector<int64_t>{kUnset, kUnset, 18, 18, 18, kUnset}));
+  EXPECT_EQ(Entries(t.d, 0, 6), (std::vector<int64_t>{kUnset, kUnset, 21, 21, 21, kUnset}));
 }
 
 TEST(Sweeps, SumsBeyond32Bits) {
   Tables t = TablesWith({{1, kMax32}, {2, kMax32}, {3, 5}, {4, kMax32}, {5, kMax32}});
-  SweepBoth({5, 5, 0}, t);
-  EXPECT_EQ(t.c[3], 2 * int64_t{kMax32});
+  EXPECT_EQ(SweepBoth({5, 5, 0}, t)[3], 2 * int64_t{kMax32});
   EXPECT_EQ(t.d[3], 2 * int64_t{kMax32});
-  EXPECT_EQ(t.c[4], int64_t{kMax32} + 5);  // 5 replaced one of the two largest
 }
 
-TEST(Sweeps, NegativeCostsLowerTheSums) {
-  Tables t = TablesWith({{1, 7}, {2, -4}, {3, 9}, {4, -2147483647 - 1}, {5, 3}, {6, 0}});
-  SweepBoth({5, 6, 0}, t);
-  EXPECT_EQ(t.c[3], 3);
-  EXPECT_EQ(t.c[5], -4 + int64_t{-2147483647 - 1});
-  EXPECT_EQ(t.d[2], int64_t{-2147483647 - 1} + 0);
-}
-
-TEST(Sweeps, EqualCostsLeaveTheHeap) {
-  Tables t = TablesWith({{1, 4}, {2, 4}, {3, 4}, {4, 4}, {5, 4}});
-  SweepBoth({5, 5, 0}, t);
-  for (int k = 3; k <= 5; ++k) EXPECT_EQ(t.c[k], 8) << k;
-  for (int k = 1; k <= 3; ++k) EXPECT_EQ(t.d[k], 8) << k;
-}
-
-TEST(Sweeps, HalfSizeZeroWritesZeros) {
+TEST(Sweeps, HalfSizeZeroWritesZerosEverywhere) {
   for (int32_t N : {0, 1, -1}) {
     Tables t = TablesWith({{1, 5}, {2, 6}, {3, 7}});
-    Assign(t.c, {99, 99, 99, 99});
-    Assign(t.d, {99, 99, 99, 99});
-    SweepBoth({N, 3, 0}, t);
-    EXPECT_EQ(Plain(t.c), (std::vector<int64_t>{99, 0, 0, 0})) << N;
-    EXPECT_EQ(Plain(t.d), (std::vector<int64_t>{99, 0, 0, 0})) << N;
-    EXPECT_TRUE(t.Q.empty());
+    EXPECT_EQ(SweepBoth({N, 3, 0}, t), (std::vector<int64_t>{kUnset, 0, 0, 0})) << N;
+    EXPECT_EQ(Entries(t.d, 0, 4), (std::vector<int64_t>{kUnset, 0, 0, 0})) << N;
   }
 }
 
-TEST(Sweeps, ExactlyTwoHRecordsStayInside) {
-  Tables t = TablesWith({{1, 5}, {2, 6}});
-  SweepBoth({3, 2, 0}, t);
-  EXPECT_EQ(t.c[2], 5);
-  EXPECT_EQ(t.d[1], 6);
-}
-
-TEST(Sweeps, HalfSizeBeyondTheRecordsWritesNothing) {
-  for (int32_t N : {7, 2000000001, -2, -2147483647 - 1}) {
+TEST(Sweeps, NoMiddleWritesNothing) {
+  for (int32_t N : {3, 4, 7, 2000000001, -2, -2147483647 - 1}) {  // C = 2 is at most 2h
     Tables t = TablesWith({{1, 5}, {2, 6}});
-    Assign(t.c, {99, 99, 99});
-    Assign(t.d, {99, 99, 99});
-    Assign(t.Q, {1, 2, 3});
-    SweepBoth({N, 2, 0}, t);
-    EXPECT_EQ(Plain(t.c), (std::vector<int64_t>{99, 99, 99})) << N;
-    EXPECT_EQ(Plain(t.d), (std::vector<int64_t>{99, 99, 99})) << N;
-    EXPECT_TRUE(t.Q.empty()) << N;
+    EXPECT_EQ(SweepBoth({N, 2, 0}, t), (std::vector<int64_t>(3, kUnset))) << N;
+    EXPECT_EQ(Entries(t.d, 0, 3), (std::vector<int64_t>(3, kUnset))) << N;
   }
 }
 
 class SweepsAtCpuLevel : public testing::AtCpuLevel {};
 
-// Every entry the sweeps write is the sum of the h smallest costs on its side, computed here by
-// sorting each side afresh, and the heap stays a heap of the h cheapest costs. Sizes and half
-// sizes straddle the limits between short sweeps over small heaps and the rest.
+// The sum of the h smallest costs on one side of every position, computed plainly: the costs
+// passed so far kept sorted, from position `from` toward `to` (excluded), by steps of `step`.
+std::vector<int64_t> PlainSums(const Tables& t, int h, int from, int to, int step) {
+  std::vector<int64_t> sums(t.a.size(), kUnset), passed;
+  for (int k = from; k != to; k += step) {
+    if (static_cast<int>(passed.size()) >= h) {
+      sums[k] = std::accumulate(passed.begin(), passed.begin() + h, int64_t{0});
+    }
+    passed.insert(std::upper_bound(passed.begin(), passed.end(), t.a[k].second), t.a[k].second);
+  }
+  return sums;
+}
+
+// For every h from 0 to C/2, the sweeps write exactly the positions h + 1..C - h, each with the
+// sum of the h smallest costs on its side. Sizes and half sizes straddle the limits between short
+// sweeps over small heaps and the rest, and the largest cases span several blocks of lower sums.
 TEST_P(SweepsAtCpuLevel, MatchSortedSidesOnRandomTables) {
   std::mt19937 random(12345);
-  for (int round = 0; round < 2000; ++round) {
-    const bool large = round % 10 == 0;
-    const int C = std::uniform_int_distribution<int>(0, large ? 200 : 40)(random);
-    const int h = std::uniform_int_distribution<int>(0, large ? std::min(C, 40) : C)(random);
+  for (int round = 0; round < 300; ++round) {
+    const bool large = round % 50 == 0;
+    const int C = std::uniform_int_distribution<int>(large ? 2100 : 0, large ? 3000 : 140)(random);
     const int32_t spread = round % 3 == 0 ? 3 : (round % 3 == 1 ? 1000 : kMax32);
     std::uniform_int_distribution<int32_t> cost(-spread, spread);
     std::vector<Record> records;
     for (int i = 1; i <= C; ++i) records.push_back({i, cost(random)});
+    // Costs that fall (or rise) as values rise make every cost enter the heap on one side.
+    auto by_cost = [](const Record& l, const Record& r) { return l.second > r.second; };
+    if (round % 4 == 3) std::sort(records.begin(), records.end(), by_cost);
+    if (round % 4 == 3 && round % 8 == 7) std::reverse(records.begin(), records.end());
     Tables t = TablesWith(records);
-    const CaseHeader header{2 * h + (round & 1), C, 0};
-    SweepForward(header, t);
-    for (size_t i = 1; i < t.Q.size(); ++i) ASSERT_LE(t.Q[i], t.Q[(i - 1) / kHeapArity]) << i;
-    ASSERT_EQ(static_cast<int>(t.Q.size()), h);
-    SweepBackward(header, t);
-    auto cheapest = [&](int from, int to) {  // sum of the h smallest costs at positions from..to
-      std::vector<int64_t> costs;
-      for (int i = from; i <= to; ++i) costs.push_back(t.a[i].second);
-      std::sort(costs.begin(), costs.end());
-      return std::accumulate(costs.begin(), costs.begin() + h, int64_t{0});
-    };
-    for (int j = h + 1; j <= C; ++j) ASSERT_EQ(t.c[j], cheapest(1, j - 1)) << round << " " << j;
-    for (int j = C - h; j >= 1; --j) ASSERT_EQ(t.d[j], cheapest(j + 1, C)) << round << " " << j;
+    for (int h = 0; h <= C / 2; h += large ? C / 5 : 1) {
+      const std::vector<int64_t> c = SweepBoth({2 * h + (round & 1), C, 0}, t);
+      const std::vector<int64_t> below = PlainSums(t, h, 1, C + 1, 1);
+      const std::vector<int64_t> above = PlainSums(t, h, C, 0, -1);
+      for (int k = 0; k <= C; ++k) {
+        const bool middle = k > h && k <= C - h;
+        ASSERT_EQ(c[k], middle ? below[k] : kUnset) << round << " " << h << " " << k;
+        ASSERT_EQ(t.d[k], middle ? above[k] : kUnset) << round << " " << h << " " << k;
+      }
+    }
   }
 }
 INSTANTIATE_TEST_SUITE_P(Levels, SweepsAtCpuLevel, testing::kEveryCpuLevel);

@@ -1,6 +1,7 @@
 // The selection engine: for records ordered by value, the cheapest h records on either side of
-// every position (two sweeps), and the largest middle value whose cheapest choice fits the budget
-// (the scan). All three work on the tables below, which one case fills and the next reuses.
+// every position that can be a middle (two sweeps), and the largest middle value whose cheapest
+// choice fits the budget (the scan). They work on the tables below, which one case fills and the
+// next reuses.
 #ifndef MAXMEDIAN_SELECTION_SELECTION_H_
 #define MAXMEDIAN_SELECTION_SELECTION_H_
 
@@ -31,10 +32,14 @@ struct CaseHeader {
 // not written hold whatever an earlier case (or nothing) left there.
 struct Tables {
   Table<Record> a;   // a: the case's records at positions 1..C; position 0 holds no record
-  Table<int64_t> c;  // c[k]: least total cost of h records before position k
+  Table<int64_t> c;  // c: least total cost of h records before each position of one block
   Table<int64_t> d;  // d[k]: least total cost of h records after position k
-  Table<int32_t> Q;  // Q: max-heap of the h cheapest costs a sweep has passed
+  Table<int32_t> Q;  // Q: max-heap of the cheapest costs a sweep has passed
 };
+
+// The forward sweep hands its lower sums over this many positions at a time, so that c is a
+// block that stays in the first level of cache rather than a table as large as the case.
+inline constexpr int64_t kSumBlock = 2048;
 
 // The number of children of each entry of Q: the children of Q[i] are Q[kHeapArity * i + 1] to
 // Q[kHeapArity * i + kHeapArity], and none is larger than Q[i].
@@ -44,24 +49,43 @@ inline constexpr size_t kHeapArity = 4;
 // toward zero, so negative for N below -1.
 inline int64_t HalfSize(int32_t N) { return N / 2; }
 
-// Grows c and d to at least C + 1 entries and Q's storage to h costs and a little padding (when
-// 0 <= h <= C), which is what the sweeps need; a is the caller's to fill. Returns false when memory
-// runs out, leaving the tables usable but possibly too short for the case.
+// Grows c to a block, d to at least C + 1 entries and Q's storage to h costs and a little padding
+// (when 0 <= h <= C), which is what the sweeps need; a is the caller's to fill. Returns false
+// when memory runs out, leaving the tables usable but possibly too short for the case.
 [[nodiscard]] bool PrepareTables(const CaseHeader& header, Tables& tables);
 
-// Fills c[h + 1..C] from the records at a[1..C], which must be in order, and leaves the h
-// cheapest costs of the case in Q. The tables must be prepared for the case (PrepareTables). When
-// h is negative or greater than C it writes nothing and leaves Q empty. Allocates nothing.
-void SweepForward(const CaseHeader& header, Tables& tables);
+// Receives the lower sums block by block as the forward sweep computes them.
+class LowerSumReader {
+ public:
+  // c[0..last - first] holds the lower sums of positions first..last; the next block overwrites
+  // them.
+  virtual void Read(int64_t first, int64_t last) = 0;
 
-// Fills d[1..C - h] from the records at a[1..C], which must be in order, and leaves the h
-// cheapest costs of the case in Q. The tables must be prepared for the case (PrepareTables). When
-// h is negative or greater than C it writes nothing and leaves Q empty. Allocates nothing.
+ protected:
+  ~LowerSumReader() = default;
+};
+
+// For every position k in h + 1..C - h, in ascending order and in blocks of at most kSumBlock
+// positions, puts the sum of the h smallest costs at positions 1..k - 1 into c and hands each
+// block to `reader`. The records at a[1..C] must be in order and the tables prepared for the
+// case (PrepareTables). Hands over nothing when C < 2h + 1 or h < 0. Q's contents afterwards
+// are unspecified. Allocates nothing.
+void SweepForward(const CaseHeader& header, Tables& tables, LowerSumReader& reader);
+
+// Sets d[k], for every position k in h + 1..C - h, to the sum of the h smallest costs at
+// positions k + 1..C. The records at a[1..C] must be in order and the tables prepared for the
+// case (PrepareTables). Writes nothing when C < 2h + 1 or h < 0, and no entry of d outside that
+// range. Q's contents afterwards are unspecified. Allocates nothing.
 void SweepBackward(const CaseHeader& header, Tables& tables);
 
-// Returns the largest value at a position k in h + 1..C - h whose cost plus c[k] plus d[k] is at
-// most F, or -1 when there is none or it is below -1. Reads only entries both sweeps wrote.
-int32_t ScanMiddle(const CaseHeader& header, const Tables& tables);
+// Returns the largest value at a position k in first..last, a range within h + 1..C - h, whose
+// cost plus c[k - first] plus d[k] is at most F, or -1 when there is none or it is below -1.
+int32_t ScanMiddle(const CaseHeader& header, const Tables& tables, int64_t first, int64_t last);
+
+// The engine on one case whose records stand in order at a[1..C] in prepared tables: the
+// backward sweep, then the forward sweep with the scan reading each block of lower sums as it is
+// filled. Returns the case's answer.
+int32_t SelectMiddle(const CaseHeader& header, Tables& tables);
 
 }  // namespace maxmedian
 

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <functional>
 #include <limits>
 
 #include "cpu.h"
@@ -80,41 +80,78 @@ inline void SiftDown(int32_t* heap, size_t n, size_t i) {
   heap[i] = cost;
 }
 
-// In the sweeps below, the i-th record passed (from 0) is record[i * step], and its sum of the
-// h cheapest costs passed before it goes to sum[i * step]; heap has room for h costs and the
-// padding after them, h > 0.
+// In the sweeps below, the i-th record passed (from 0) is record[i * step]. A sweep writes the
+// sum of the cheapest costs passed before pass i, for the passes from h on, to out[(i - h) *
+// out_step] (for the heap sweep, relative to the first pass of each run); heap has room for h
+// costs and the padding after them.
 
-// The sweep with Q a heap: a replacement costs O(log h), a cost that does not enter costs one
-// comparison.
-void HeapSweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_t h,
-               int32_t* heap) {
-  int64_t S = 0;  // S: sum of the costs in Q, widened so that it never wraps
-  for (int64_t i = 0; i < h; ++i) {
-    heap[i] = record[i * step].second;
-    S += heap[i];
-  }
-  const size_t n = static_cast<size_t>(h);
-  std::fill_n(heap + n, kHeapArity - 1, kLeastCost);
-  for (size_t i = (n - 1) / kHeapArity + 1; i-- > 0;) SiftDown(heap, n, i);
-  for (int64_t i = h; i < C; ++i) {
-    sum[i * step] = S;
-    const int32_t cost = record[i * step].second;
-    // An equal cost leaves the sum as it is, so only a strictly cheaper one replaces the top.
-    if (heap[0] > cost) {
-      S = S - heap[0] + cost;
-      ReplaceTop(heap, n, cost);
+// How many costs the heap must hold for a sweep of `passes` sums after h costs: each pass after
+// the first can replace the largest cost, so only the largest passes - 1 of the first h costs can
+// ever leave, and the smaller ones need only be counted in the sum.
+inline int64_t HeapSize(int64_t h, int64_t passes) { return std::min(h, passes - 1); }
+
+// The sweep with Q a heap: a replacement costs O(log k), a cost that does not enter costs one
+// comparison. It runs in pieces, so that its sums can be handed over while they are in cache.
+class HeapSweep {
+ public:
+  // Takes the first h costs and keeps the largest k of them, 0 <= k <= h, in heap.
+  HeapSweep(const Record* record, ptrdiff_t step, int64_t h, int64_t k, int32_t* heap)
+      : record_(record), step_(step), heap_(heap), n_(static_cast<size_t>(k)) {
+    for (int64_t i = 0; i < h; ++i) {
+      heap[i] = record[i * step].second;
+      S_ += heap[i];
+    }
+    if (k < h) {
+      // The largest k go to the front, in no particular order.
+      std::nth_element(heap, heap + k, heap + h, std::greater<>());
+    }
+    std::fill_n(heap + n_, kHeapArity - 1, kLeastCost);
+    if (n_ > 0) {
+      for (size_t i = (n_ - 1) / kHeapArity + 1; i-- > 0;) SiftDown(heap, n_, i);
     }
   }
-}
+
+  // Passes from..to - 1 (from >= h): the sum before pass i goes to out[(i - from) * out_step],
+  // then the cost of pass i replaces the largest in the heap if it is smaller. At most k passes
+  // may follow the first in all.
+  void Run(int64_t from, int64_t to, int64_t* out, ptrdiff_t out_step) {
+    int64_t S = S_;  // S: sum of the costs in Q, widened so that it never wraps
+    const Record* const record = record_;
+    const ptrdiff_t step = step_;
+    int32_t* const heap = heap_;
+    const size_t n = n_;
+    if (n == 0) {  // no cost can leave: every sum is the same
+      for (int64_t i = from; i < to; ++i) out[(i - from) * out_step] = S;
+      return;
+    }
+    for (int64_t i = from; i < to; ++i) {
+      out[(i - from) * out_step] = S;
+      const int32_t cost = record[i * step].second;
+      // An equal cost leaves the sum as it is, so only a strictly cheaper one replaces the top.
+      if (heap[0] > cost) {
+        S = S - heap[0] + cost;
+        ReplaceTop(heap, n, cost);
+      }
+    }
+    S_ = S;
+  }
+
+ private:
+  const Record* record_;
+  ptrdiff_t step_;
+  int32_t* heap_;
+  size_t n_;
+  int64_t S_ = 0;
+};
 
 // The sweep with Q sorted largest first, which is one valid heap order, and held in kVectors
-// vector registers for the length of the sweep (padded with the smallest possible cost), then
-// stored. A replacement updates every entry without a branch: each becomes the larger of its
-// right neighbour and the smaller of itself and the new cost, which removes the largest cost
-// and puts the new one in order, or changes nothing when the new cost is not smaller.
+// vector registers for the length of the sweep (padded with the smallest possible cost). A
+// replacement updates every entry without a branch: each becomes the larger of its right
+// neighbour and the smaller of itself and the new cost, which removes the largest cost and puts
+// the new one in order, or changes nothing when the new cost is not smaller.
 template <int kVectors>
-[[gnu::always_inline]] inline void SortedSweep(const Record* record, int64_t* sum, ptrdiff_t step,
-                                               int64_t C, int64_t h, int32_t* heap) {
+[[gnu::always_inline]] inline void SortedSweep(const Record* record, ptrdiff_t step, int64_t h,
+                                               int64_t passes, int64_t* out, ptrdiff_t out_step) {
   constexpr int32_t kLeast = std::numeric_limits<int32_t>::min();
   constexpr int32_t kMost = std::numeric_limits<int32_t>::max();
   Lanes q[kVectors];
@@ -136,30 +173,29 @@ template <int kVectors>
     S += record[i * step].second;
     replace_top(record[i * step].second);
   }
-  for (int64_t i = h; i < C; ++i) {
-    sum[i * step] = S;
+  for (int64_t i = h; i < h + passes; ++i) {
+    out[(i - h) * out_step] = S;
     const int32_t cost = record[i * step].second;
     const int32_t top = q[0][0];
     S += int64_t{std::min(cost, top)} - top;
     replace_top(cost);
   }
-  for (int64_t i = 0; i < h; ++i) heap[i] = q[i / kLanes][i % kLanes];
 }
 
 // The sorted sweep compiled for each CPU level: with SSE4.1, the minimum and maximum are one
 // instruction each, and the shift of the heap by one lane is one byte alignment (SSSE3).
-using SortedSweepFn = void (*)(const Record*, int64_t*, ptrdiff_t, int64_t, int64_t, int32_t*);
+using SortedSweepFn = void (*)(const Record*, ptrdiff_t, int64_t, int64_t, int64_t*, ptrdiff_t);
 template <int kVectors>
-void SortedSweepPortable(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_t h,
-                         int32_t* heap) {
-  SortedSweep<kVectors>(record, sum, step, C, h, heap);
+void SortedSweepPortable(const Record* record, ptrdiff_t step, int64_t h, int64_t passes,
+                         int64_t* out, ptrdiff_t out_step) {
+  SortedSweep<kVectors>(record, step, h, passes, out, out_step);
 }
 #if defined(__x86_64__) || defined(__i386__)
 template <int kVectors>
-__attribute__((target("sse4.1,ssse3"))) void SortedSweepSse41(const Record* record, int64_t* sum,
-                                                              ptrdiff_t step, int64_t C, int64_t h,
-                                                              int32_t* heap) {
-  SortedSweep<kVectors>(record, sum, step, C, h, heap);
+__attribute__((target("sse4.1,ssse3"))) void SortedSweepSse41(const Record* record, ptrdiff_t step,
+                                                              int64_t h, int64_t passes,
+                                                              int64_t* out, ptrdiff_t out_step) {
+  SortedSweep<kVectors>(record, step, h, passes, out, out_step);
 }
 #else
 template <int kVectors>
@@ -178,27 +214,35 @@ SortedSweepFn SortedSweepFor(int64_t vectors) {
   return (ActiveCpuLevel() >= CpuLevel::kSse41 ? kSse41 : kPortable)[vectors - 1];
 }
 
-// One sweep over the C records starting at `record` and stepping by `step` positions. Both
-// sweeps are this one, run from opposite ends.
-void Sweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_t h,
-           Table<int32_t>& Q) {
-  Q.clear();  // keeps the storage for the next sweep
-  if (h < 0 || h > C) return;
-  if (h == 0) {  // no heap: every sum is of no costs
-    for (int64_t i = 0; i < C; ++i) sum[i * step] = 0;
+// Q's storage, offset so that every group of four siblings of the heap shares a cache line and
+// the sixteen grandchildren of every entry fill one line exactly.
+int32_t* AlignedHeap(Table<int32_t>& Q) {
+  const auto address = reinterpret_cast<uintptr_t>(Q.data() + 5);
+  return Q.data() + (((address + 63) & ~uintptr_t{63}) - address) / sizeof(int32_t);
+}
+
+// One sweep over the C records starting at `record` and stepping by `step` positions, for the
+// passes h..C - h - 1, whose sums are the ones the scan reads. Both sweeps are this one, run from
+// opposite ends; the sums go to `out` a block of `block` passes at a time, and each block, as
+// passes first..end - 1, to `done`.
+template <class Done>
+void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, Table<int32_t>& Q,
+           int64_t* out, ptrdiff_t out_step, int64_t block, Done done) {
+  Q.clear();
+  if (h < 0 || C - 2 * h < 1) return;
+  const int64_t passes = C - 2 * h, end = C - h;
+  if (h > 0 && h <= kSortedHeapLimit && C <= kShortSweepLimit && passes <= block) {
+    SortedSweepFor((h + kLanes - 1) / kLanes)(record, step, h, passes, out, out_step);
+    done(h, end);
     return;
   }
-  Q.ResizeWithin(static_cast<size_t>(h));
-  if (h <= kSortedHeapLimit && C <= kShortSweepLimit) {
-    SortedSweepFor((h + kLanes - 1) / kLanes)(record, sum, step, C, h, Q.data());
-  } else {
-    // The heap is placed so that every group of four siblings shares a cache line, and the
-    // sixteen grandchildren of every entry fill one line exactly; it moves to the start of Q's
-    // storage afterwards.
-    const auto address = reinterpret_cast<uintptr_t>(Q.data() + 5);
-    int32_t* heap = Q.data() + (((address + 63) & ~uintptr_t{63}) - address) / sizeof(int32_t);
-    HeapSweep(record, sum, step, C, h, heap);
-    std::memmove(Q.data(), heap, static_cast<size_t>(h) * sizeof(int32_t));
+  const int64_t k = HeapSize(h, passes);
+  Q.ResizeWithin(static_cast<size_t>(k));
+  HeapSweep sweep(record, step, h, k, AlignedHeap(Q));
+  for (int64_t first = h; first < end; first += block) {
+    const int64_t last = std::min(end, first + block);
+    sweep.Run(first, last, out, out_step);
+    done(first, last);
   }
 }
 
@@ -207,21 +251,27 @@ void Sweep(const Record* record, int64_t* sum, ptrdiff_t step, int64_t C, int64_
 bool PrepareTables(const CaseHeader& header, Tables& tables) {
   const size_t entries = static_cast<size_t>(std::max<int64_t>(header.C, 0)) + 1;
   const int64_t h = HalfSize(header.N);
-  if (tables.c.size() < entries && !tables.c.Resize(entries)) return false;
+  if (tables.c.size() < static_cast<size_t>(kSumBlock) && !tables.c.Resize(kSumBlock)) {
+    return false;
+  }
   if (tables.d.size() < entries && !tables.d.Resize(entries)) return false;
   // Room for the heap's padding, and for moving it to a cache-line boundary.
   return h < 0 || h > header.C ||
          tables.Q.Reserve(static_cast<size_t>(h) + kHeapArity - 1 + 64 / sizeof(int32_t));
 }
 
-void SweepForward(const CaseHeader& header, Tables& tables) {
-  const int64_t C = std::max<int64_t>(header.C, 0);
-  Sweep(tables.a.data() + 1, tables.c.data() + 1, 1, C, HalfSize(header.N), tables.Q);
+void SweepForward(const CaseHeader& header, Tables& tables, LowerSumReader& reader) {
+  // Pass i is position i + 1.
+  Sweep(tables.a.data() + 1, 1, header.C, HalfSize(header.N), tables.Q, tables.c.data(), 1,
+        kSumBlock, [&reader](int64_t first, int64_t end) { reader.Read(first + 1, end); });
 }
 
 void SweepBackward(const CaseHeader& header, Tables& tables) {
-  const int64_t C = std::max<int64_t>(header.C, 0);
-  Sweep(tables.a.data() + C, tables.d.data() + C, -1, C, HalfSize(header.N), tables.Q);
+  // Pass i is position C - i, and its sum goes to d[C - i].
+  const int64_t C = header.C, h = HalfSize(header.N);
+  if (h < 0 || C - 2 * h < 1) return;
+  Sweep(tables.a.data() + C, -1, C, h, tables.Q, tables.d.data() + C - h, -1, C,
+        [](int64_t, int64_t) {});
 }
 
 }  // namespace maxmedian
