@@ -259,14 +259,106 @@ bool SpreadAndRank(std::span<Record> records, std::byte* scratch, const KeyPacki
   return true;
 }
 
-void RadixSort(std::span<Record> records, Table<int64_t>& scratch, const Ranker& ranker) {
+void RadixSort(std::span<Record> records, std::byte* scratch, const Ranker& ranker) {
   const KeyPacking packing(records);
-  auto* const words = reinterpret_cast<std::byte*>(scratch.data());
   // Keys short enough for two passes of digits are sorted fastest by digits.
   const bool long_keys = Digits(packing.bits(), kWideDigitBits) > 2;
-  if (!long_keys || !SpreadAndRank(records, words, packing, ranker)) {
-    DigitSort(records, words, packing);
+  if (!long_keys || !SpreadAndRank(records, scratch, packing, ranker)) {
+    DigitSort(records, scratch, packing);
   }
+}
+
+// Sorts any number of records: the ranking where it holds them, else the radix sort, which needs
+// as many words of scratch as there are records.
+void SortAny(std::span<Record> records, std::byte* scratch, const Ranker& ranker) {
+  if (records.size() <= ranker.limit) {
+    if (records.size() > 1) ranker.sort(records.data(), records.size());
+  } else {
+    RadixSort(records, scratch, ranker);
+  }
+}
+
+// Records as one signed number that orders as they do: the value above the cost.
+inline int64_t Key(const Record& r) {
+  return static_cast<int64_t>(static_cast<uint64_t>(static_cast<int64_t>(r.first)) << 32) +
+         (static_cast<uint32_t>(r.second) ^ 0x80000000u);
+}
+
+// Records in value order may still have the costs of equal values out of order: sorts each run
+// of equal values by cost. Runs are short in most data, and an insertion sort costs them next to
+// nothing; long ones are sorted as any records are.
+void OrderTies(std::span<Record> records, std::byte* scratch, const Ranker& ranker) {
+  constexpr size_t kInsertionLimit = 16;
+  const size_t n = records.size();
+  for (size_t i = 0; i < n;) {
+    size_t end = i + 1;
+    while (end < n && records[end].first == records[i].first) ++end;
+    if (end - i > kInsertionLimit) {
+      SortAny(records.subspan(i, end - i), scratch, ranker);
+    } else {
+      for (size_t j = i + 1; j < end; ++j) {
+        const Record r = records[j];
+        size_t k = j;
+        for (; k > i && records[k - 1].second > r.second; --k) records[k] = records[k - 1];
+        records[k] = r;
+      }
+    }
+    i = end;
+  }
+}
+
+// Input often arrives in value order already (exported sorted, or the output of sort), or in
+// reverse, or nearly in order; such records are put in order without a full sort. The records
+// that break the value order are taken out, sorted on their own and merged back. Returns false,
+// with the records as they were or merely permuted, when there are too many of them for that to
+// pay.
+bool OrderPresorted(std::span<Record> records, std::byte* scratch, const Ranker& ranker) {
+  const size_t n = records.size();
+  const size_t limit = n / 32;  // the most breaks in the order the path below takes on
+  size_t falls = 0, rises = 0, out_of_order = 0;
+  for (size_t i = 1; i < n; ++i) {
+    falls += records[i].first < records[i - 1].first;
+    rises += records[i].first > records[i - 1].first;
+    out_of_order += Key(records[i]) < Key(records[i - 1]);
+    if ((i & 1023) == 0 && falls > limit && rises > limit) return false;
+  }
+  if (out_of_order == 0) return true;
+  if (falls > limit && rises > limit) return false;
+  if (falls > limit) {
+    std::reverse(records.begin(), records.end());
+    falls = rises;
+  }
+  if (falls > 0) {
+    // Each record below the last one kept leaves with that one, so that what is kept stays in
+    // value order, whichever of the two was out of place.
+    Record* const taken = reinterpret_cast<Record*>(scratch);
+    const size_t most_taken = n / 8;
+    size_t kept = 0, count = 0;
+    for (size_t i = 0; i < n; ++i) {
+      if (kept > 0 && records[i].first < records[kept - 1].first) {
+        if (count + 2 > most_taken) {  // give up: the taken records fill the gap they left
+          taken[count++] = records[i];
+          std::copy_n(taken, count, records.data() + kept);
+          return false;
+        }
+        taken[count++] = records[--kept];
+        taken[count++] = records[i];
+      } else {
+        records[kept++] = records[i];
+      }
+    }
+    // The scratch beyond the taken records is room enough to sort them.
+    SortAny(std::span<Record>(taken, count), scratch + 8 * count, ranker);
+    // Merged from the back, so that every record is read before its place is written.
+    size_t from_kept = kept, from_taken = count, to = n;
+    while (from_taken > 0) {
+      const bool take =
+          from_kept == 0 || taken[from_taken - 1].first >= records[from_kept - 1].first;
+      records[--to] = take ? taken[--from_taken] : records[--from_kept];
+    }
+  }
+  OrderTies(records, scratch, ranker);
+  return true;
 }
 
 }  // namespace
@@ -277,7 +369,8 @@ void OrderRecords(std::span<Record> records, Table<int64_t>& scratch) {
   if (records.size() <= ranker.limit) {
     ranker.sort(records.data(), records.size());
   } else {
-    RadixSort(records, scratch, ranker);
+    auto* const words = reinterpret_cast<std::byte*>(scratch.data());
+    if (!OrderPresorted(records, words, ranker)) RadixSort(records, words, ranker);
   }
 }
 

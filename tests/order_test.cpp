@@ -59,6 +59,32 @@ TEST_P(OrderAtCpuLevel, ClustersTooLargeToRank) {
   }
 }
 
+// Records already in value order (costs of equal values in any order), in reverse, or in order
+// but for some moved far away, from a few to more than the ordered-input path takes on; with
+// values that tie a little, a lot, or always.
+TEST_P(OrderAtCpuLevel, InputAlreadyNearlyInOrder) {
+  std::mt19937 random(11);
+  for (size_t size : {100, 5000, 40000}) {
+    for (int32_t spread : {0, 40, kMax32}) {
+      for (size_t moved : {size_t{0}, size_t{2}, size / 40, size / 5}) {
+        std::uniform_int_distribution<int32_t> number(-spread, spread);
+        std::vector<Record> records(size);
+        for (Record& r : records) r = {number(random), number(random)};
+        std::stable_sort(records.begin(), records.end(),
+                         [](const Record& l, const Record& r) { return l.first < r.first; });
+        for (size_t i = 0; i < moved; ++i)
+          std::swap(records[random() % size], records[random() % size]);
+        ASSERT_EQ(Ordered(records), Sorted(records)) << size << " " << spread << " " << moved;
+        std::reverse(records.begin(), records.end());
+        ASSERT_EQ(Ordered(records), Sorted(records)) << size << " " << spread << " " << moved;
+        // Two runs in order, the larger values first: one break, but half the records misplaced.
+        std::rotate(records.begin(), records.begin() + size / 3, records.end());
+        ASSERT_EQ(Ordered(records), Sorted(records)) << size << " " << spread << " " << moved;
+      }
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Levels, OrderAtCpuLevel, testing::kEveryCpuLevel);
 
 // Values far apart with nothing between them leave a middle digit that every key shares.
