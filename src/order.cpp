@@ -284,26 +284,60 @@ inline int64_t Key(const Record& r) {
          (static_cast<uint32_t>(r.second) ^ 0x80000000u);
 }
 
-// Records in value order may still have the costs of equal values out of order: sorts each run
-// of equal values by cost. Runs are short in most data, and an insertion sort costs them next to
-// nothing; long ones are sorted as any records are.
+inline Record FromKey(int64_t key) {
+  return {static_cast<int32_t>(key >> 32),
+          static_cast<int32_t>(static_cast<uint32_t>(key) ^ 0x80000000u)};
+}
+
+// Sorts the eight records at `records` with a network of 19 exchanges, each the minimum and
+// maximum of two keys, which compile to conditional moves rather than branches.
+inline void SortEight(Record* records) {
+  int64_t k0 = Key(records[0]), k1 = Key(records[1]), k2 = Key(records[2]), k3 = Key(records[3]),
+          k4 = Key(records[4]), k5 = Key(records[5]), k6 = Key(records[6]), k7 = Key(records[7]);
+  auto exchange = [](int64_t& low, int64_t& high) {  // as masks: min and max become branches
+    const uint64_t swap = (static_cast<uint64_t>(low) ^ static_cast<uint64_t>(high)) &
+                          (0 - static_cast<uint64_t>(high < low));
+    low = static_cast<int64_t>(static_cast<uint64_t>(low) ^ swap);
+    high = static_cast<int64_t>(static_cast<uint64_t>(high) ^ swap);
+  };
+  exchange(k0, k2), exchange(k1, k3), exchange(k4, k6), exchange(k5, k7);
+  exchange(k0, k4), exchange(k1, k5), exchange(k2, k6), exchange(k3, k7);
+  exchange(k0, k1), exchange(k2, k3), exchange(k4, k5), exchange(k6, k7);
+  exchange(k2, k4), exchange(k3, k5);
+  exchange(k1, k4), exchange(k3, k6);
+  exchange(k1, k2), exchange(k3, k4), exchange(k5, k6);
+  records[0] = FromKey(k0), records[1] = FromKey(k1), records[2] = FromKey(k2);
+  records[3] = FromKey(k3), records[4] = FromKey(k4), records[5] = FromKey(k5);
+  records[6] = FromKey(k6), records[7] = FromKey(k7);
+}
+
+// Records in value order may still have the costs of equal values out of order. Most runs of
+// equal values are short, and a loop over them mispredicts at nearly every record, so the
+// records are first sorted eight at a time without branches, once at offset 0 and once at offset
+// 4: that orders every run of up to four records, and most longer ones. An insertion then orders
+// what is left, which is rare, and a run found to be long is sorted whole.
 void OrderTies(std::span<Record> records, std::byte* scratch, const Ranker& ranker) {
-  constexpr size_t kInsertionLimit = 16;
   const size_t n = records.size();
-  for (size_t i = 0; i < n;) {
-    size_t end = i + 1;
-    while (end < n && records[end].first == records[i].first) ++end;
-    if (end - i > kInsertionLimit) {
-      SortAny(records.subspan(i, end - i), scratch, ranker);
-    } else {
-      for (size_t j = i + 1; j < end; ++j) {
-        const Record r = records[j];
-        size_t k = j;
-        for (; k > i && records[k - 1].second > r.second; --k) records[k] = records[k - 1];
-        records[k] = r;
-      }
+  for (size_t offset : {0, 4}) {
+    for (size_t i = offset; i + 8 <= n; i += 8) SortEight(records.data() + i);
+  }
+  constexpr size_t kInsertionLimit = 16;
+  for (size_t i = 1; i < n; ++i) {
+    const Record r = records[i];
+    const int64_t key = Key(r);
+    if (Key(records[i - 1]) <= key) continue;
+    size_t k = i;
+    for (; k > 0 && i - k < kInsertionLimit && Key(records[k - 1]) > key; --k) {
+      records[k] = records[k - 1];
     }
-    i = end;
+    records[k] = r;
+    if (k > 0 && Key(records[k - 1]) > key) {  // a long run: sort the whole of it
+      size_t first = k, end = i + 1;
+      while (first > 0 && records[first - 1].first == r.first) --first;
+      while (end < n && records[end].first == r.first) ++end;
+      SortAny(records.subspan(first, end - first), scratch, ranker);
+      i = end - 1;
+    }
   }
 }
 

@@ -1,8 +1,10 @@
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <utility>
 
 #include "cpu.h"
 #include "lanes.h"
@@ -67,80 +69,131 @@ inline void ReplaceTop(int32_t* heap, size_t n, int32_t cost) {
   heap[hole] = cost;
 }
 
-// Restores the heap order below entry `i` of heap[0..n), whose subtrees are heaps.
-inline void SiftDown(int32_t* heap, size_t n, size_t i) {
-  const int32_t cost = heap[i];
-  for (size_t child = kHeapArity * i + 1; child < n; child = kHeapArity * i + 1) {
-    int32_t largest;
-    const size_t pick = LargestOfFour(heap + child, &largest);
-    if (largest <= cost) break;
-    heap[i] = largest;
-    i = child + pick;
+// Sorts costs[0..n) ascending, eleven bits a pass, with room for n costs at `scratch`.
+void SortCosts(int32_t* costs, size_t n, int32_t* scratch) {
+  if (n < 256) {
+    std::sort(costs, costs + n);
+    return;
   }
-  heap[i] = cost;
+  constexpr int kBits = 11, kDigits = 3;
+  constexpr uint32_t kMask = (1u << kBits) - 1;
+  auto digit = [](int32_t cost, int d) {  // flipping the sign bit makes signed order unsigned
+    return ((static_cast<uint32_t>(cost) ^ 0x80000000u) >> (kBits * d)) & kMask;
+  };
+  std::array<std::array<uint32_t, kMask + 1>, kDigits> count{};
+  for (size_t i = 0; i < n; ++i) {
+    for (int d = 0; d < kDigits; ++d) ++count[d][digit(costs[i], d)];
+  }
+  int32_t* from = costs;
+  int32_t* to = scratch;
+  for (int d = 0; d < kDigits; ++d) {
+    if (count[d][digit(costs[0], d)] == n) continue;  // a digit every cost shares orders nothing
+    uint32_t start = 0;
+    for (uint32_t& c : count[d]) start += std::exchange(c, start);
+    for (size_t i = 0; i < n; ++i) to[count[d][digit(from[i], d)]++] = from[i];
+    std::swap(from, to);
+  }
+  if (from != costs) std::copy_n(from, n, costs);
+}
+
+// Q's storage from `at` on, offset so that every group of four siblings of a heap there shares a
+// cache line and the sixteen grandchildren of every entry fill one line exactly.
+int32_t* AlignedHeap(int32_t* at) {
+  const auto address = reinterpret_cast<uintptr_t>(at + 5);
+  return at + (((address + 63) & ~uintptr_t{63}) - address) / sizeof(int32_t);
 }
 
 // In the sweeps below, the i-th record passed (from 0) is record[i * step]. A sweep writes the
 // sum of the cheapest costs passed before pass i, for the passes from h on, to out[(i - h) *
-// out_step] (for the heap sweep, relative to the first pass of each run); heap has room for h
-// costs and the padding after them.
+// out_step] (for the heap sweep, relative to the first pass of each run).
 
 // How many costs the heap must hold for a sweep of `passes` sums after h costs: each pass after
 // the first can replace the largest cost, so only the largest passes - 1 of the first h costs can
 // ever leave, and the smaller ones need only be counted in the sum.
 inline int64_t HeapSize(int64_t h, int64_t passes) { return std::min(h, passes - 1); }
 
-// The sweep with Q a heap: a replacement costs O(log k), a cost that does not enter costs one
-// comparison. It runs in pieces, so that its sums can be handed over while they are in cache.
+// The entries of Q that a heap sweep needs beyond h and the heap's k costs: a sentinel, the
+// padding after the heap, and the offset that aligns it.
+constexpr size_t kHeapSweepExtra = 1 + (kHeapArity - 1) + 64 / sizeof(int32_t);
+
+// The sweep over a large case. Q holds the cheapest costs passed in two parts: the first costs,
+// sorted, with the largest at the end, and a heap of the costs that entered later. The largest
+// of all is the larger of the two tops. Most costs that leave are among the first, and leave
+// from the end of the sorted part at the cost of a step; a later cost that enters is usually
+// among the cheapest and stays near the heap's leaves. Only the later costs that leave again
+// pay a walk down the heap, which is also smaller than one of all the costs.
 class HeapSweep {
  public:
-  // Takes the first h costs and keeps the largest k of them, 0 <= k <= h, in heap.
-  HeapSweep(const Record* record, ptrdiff_t step, int64_t h, int64_t k, int32_t* heap)
-      : record_(record), step_(step), heap_(heap), n_(static_cast<size_t>(k)) {
+  // Takes the first h costs and keeps the largest k of them, 0 <= k <= h, in the sorted part.
+  // `storage` has room for 2h + kHeapSweepExtra costs.
+  HeapSweep(const Record* record, ptrdiff_t step, int64_t h, int64_t k, int32_t* storage)
+      : record_(record), step_(step), run_(storage), run_size_(static_cast<size_t>(k)) {
+    run_[0] = kLeastCost;  // below the sorted part: its top once it is empty
+    int32_t* const first = run_ + 1;
     for (int64_t i = 0; i < h; ++i) {
-      heap[i] = record[i * step].second;
-      S_ += heap[i];
+      first[i] = record[i * step].second;
+      S_ += first[i];
     }
-    if (k < h) {
-      // The largest k go to the front, in no particular order.
-      std::nth_element(heap, heap + k, heap + h, std::greater<>());
-    }
-    std::fill_n(heap + n_, kHeapArity - 1, kLeastCost);
-    if (n_ > 0) {
-      for (size_t i = (n_ - 1) / kHeapArity + 1; i-- > 0;) SiftDown(heap, n_, i);
-    }
+    if (k < h) std::nth_element(first, first + k, first + h, std::greater<>());
+    heap_ = AlignedHeap(storage + h + 1);
+    SortCosts(first, run_size_, heap_);
+    // The heap is empty: its top and the children it reads whole are the least cost.
+    std::fill_n(heap_, run_size_ + kHeapArity, kLeastCost);
   }
 
   // Passes from..to - 1 (from >= h): the sum before pass i goes to out[(i - from) * out_step],
-  // then the cost of pass i replaces the largest in the heap if it is smaller. At most k passes
-  // may follow the first in all.
+  // then the cost of pass i replaces the largest in Q if it is smaller. At most k passes may
+  // follow the first in all.
   void Run(int64_t from, int64_t to, int64_t* out, ptrdiff_t out_step) {
-    int64_t S = S_;  // S: sum of the costs in Q, widened so that it never wraps
+    int64_t S = S_;  // S: sum of the cheapest costs passed, widened so that it never wraps
     const Record* const record = record_;
     const ptrdiff_t step = step_;
+    const int32_t* const run = run_;
     int32_t* const heap = heap_;
-    const size_t n = n_;
-    if (n == 0) {  // no cost can leave: every sum is the same
+    size_t run_size = run_size_, heap_size = heap_size_;
+    if (run_size == 0) {  // no cost can leave: every sum is the same
       for (int64_t i = from; i < to; ++i) out[(i - from) * out_step] = S;
       return;
     }
     for (int64_t i = from; i < to; ++i) {
       out[(i - from) * out_step] = S;
       const int32_t cost = record[i * step].second;
+      const int32_t run_top = run[run_size], heap_top = heap[0];
+      const int32_t top = std::max(run_top, heap_top);
       // An equal cost leaves the sum as it is, so only a strictly cheaper one replaces the top.
-      if (heap[0] > cost) {
-        S = S - heap[0] + cost;
-        ReplaceTop(heap, n, cost);
+      if (top > cost) {
+        S = S - top + cost;
+        if (run_top >= heap_top) {
+          --run_size;
+          Push(heap, heap_size++, cost);
+        } else {
+          ReplaceTop(heap, heap_size, cost);
+        }
       }
     }
     S_ = S;
+    run_size_ = run_size;
+    heap_size_ = heap_size;
   }
 
  private:
+  // Adds `cost` to the heap heap[0..n), whose storage has room for it.
+  static void Push(int32_t* heap, size_t n, int32_t cost) {
+    while (n > 0) {
+      const size_t parent = (n - 1) / kHeapArity;
+      if (heap[parent] >= cost) break;
+      heap[n] = heap[parent];
+      n = parent;
+    }
+    heap[n] = cost;
+  }
+
   const Record* record_;
   ptrdiff_t step_;
-  int32_t* heap_;
-  size_t n_;
+  int32_t* run_;  // run_[1..run_size_]: the sorted part; run_[0] is the least cost
+  size_t run_size_;
+  int32_t* heap_ = nullptr;
+  size_t heap_size_ = 0;
   int64_t S_ = 0;
 };
 
@@ -214,13 +267,6 @@ SortedSweepFn SortedSweepFor(int64_t vectors) {
   return (ActiveCpuLevel() >= CpuLevel::kSse41 ? kSse41 : kPortable)[vectors - 1];
 }
 
-// Q's storage, offset so that every group of four siblings of the heap shares a cache line and
-// the sixteen grandchildren of every entry fill one line exactly.
-int32_t* AlignedHeap(Table<int32_t>& Q) {
-  const auto address = reinterpret_cast<uintptr_t>(Q.data() + 5);
-  return Q.data() + (((address + 63) & ~uintptr_t{63}) - address) / sizeof(int32_t);
-}
-
 // One sweep over the C records starting at `record` and stepping by `step` positions, for the
 // passes h..C - h - 1, whose sums are the ones the scan reads. Both sweeps are this one, run from
 // opposite ends; the sums go to `out` a block of `block` passes at a time, and each block, as
@@ -238,7 +284,7 @@ void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, Table<int
   }
   const int64_t k = HeapSize(h, passes);
   Q.ResizeWithin(static_cast<size_t>(k));
-  HeapSweep sweep(record, step, h, k, AlignedHeap(Q));
+  HeapSweep sweep(record, step, h, k, Q.data());
   for (int64_t first = h; first < end; first += block) {
     const int64_t last = std::min(end, first + block);
     sweep.Run(first, last, out, out_step);
@@ -255,9 +301,7 @@ bool PrepareTables(const CaseHeader& header, Tables& tables) {
     return false;
   }
   if (tables.d.size() < entries && !tables.d.Resize(entries)) return false;
-  // Room for the heap's padding, and for moving it to a cache-line boundary.
-  return h < 0 || h > header.C ||
-         tables.Q.Reserve(static_cast<size_t>(h) + kHeapArity - 1 + 64 / sizeof(int32_t));
+  return h < 0 || h > header.C || tables.Q.Reserve(2 * static_cast<size_t>(h) + kHeapSweepExtra);
 }
 
 void SweepForward(const CaseHeader& header, Tables& tables, LowerSumReader& reader) {
