@@ -23,6 +23,9 @@ constexpr int kWideDigitBits = 11;
 // A case too large to rank whole is first spread into buckets by at most this many of its keys'
 // top bits.
 constexpr int kMaxSpreadBits = 14;
+// From this many records on, a case is first spread into buckets of about kCacheBucket records.
+constexpr size_t kCacheSpreadMin = size_t{1} << 20;
+constexpr size_t kCacheBucket = 2048;
 
 // Each record goes straight to its place in the order: the number of records that sort below
 // it. That is n * n comparisons, but a vector of them at a time and without a branch that
@@ -220,25 +223,37 @@ void DigitSort(std::span<Record> records, std::byte* scratch, const KeyPacking& 
   }
 }
 
+void RadixSort(std::span<Record> records, std::byte* scratch, const Ranker& ranker, int depth = 0);
+
 // One pass on the keys' top bits spreads the records into buckets of a few dozen on average,
 // which the ranking then orders while they sit in the first level of cache: one pass over the
 // whole case instead of one per digit. A bucket too large to rank is sorted by digits. Returns
 // false, having moved nothing, when too many records would land in such buckets, as when the
 // values cluster, for the digits then do better on the whole case.
+//
+// A case too large for the caches (depth 0) is instead spread into buckets of a few thousand
+// records, each then sorted as a case of its own (depth 1), so that every pass but the first
+// works in cache rather than on the whole case; it returns false only when one bucket would hold
+// a quarter of the records.
 bool SpreadAndRank(std::span<Record> records, std::byte* scratch, const KeyPacking& packing,
-                   const Ranker& ranker) {
+                   const Ranker& ranker, int depth) {
   const size_t n = records.size();
-  const int top = std::min({packing.bits(), kMaxSpreadBits,
-                            static_cast<int>(std::bit_width(n / (ranker.limit / 3))) - 1});
+  const bool to_cache = depth == 0 && n >= kCacheSpreadMin;
+  const size_t bucket_target = to_cache ? kCacheBucket : ranker.limit / 3;
+  const int top = std::min(
+      {packing.bits(), kMaxSpreadBits, static_cast<int>(std::bit_width(n / bucket_target)) - 1});
   if (top < 1) return false;
   const int shift = packing.bits() - top;
   const size_t buckets = size_t{1} << top;
   uint32_t end[size_t{1} << kMaxSpreadBits];  // first the sizes of the buckets, then their ends
   std::fill_n(end, buckets, 0);
   for (const Record& r : records) ++end[packing.Key(r) >> shift];
-  size_t oversized = 0;
-  for (size_t b = 0; b < buckets; ++b) oversized += end[b] > ranker.limit ? end[b] : 0;
-  if (oversized > n / 4) return false;
+  size_t oversized = 0, largest = 0;
+  for (size_t b = 0; b < buckets; ++b) {
+    oversized += end[b] > ranker.limit ? end[b] : 0;
+    largest = std::max<size_t>(largest, end[b]);
+  }
+  if (to_cache ? largest > n / 4 : oversized > n / 4) return false;
   for (uint32_t b = 0, start = 0; b < buckets; ++b) {
     const uint32_t size = end[b];
     end[b] = start;
@@ -251,6 +266,8 @@ bool SpreadAndRank(std::span<Record> records, std::byte* scratch, const KeyPacki
     std::copy_n(spread + from, size, records.data() + from);
     if (size <= ranker.limit) {
       if (size > 1) ranker.sort(records.data() + from, size);
+    } else if (to_cache) {
+      RadixSort(records.subspan(from, size), scratch + 8 * from, ranker, depth + 1);
     } else {
       const std::span<Record> bucket = records.subspan(from, size);
       DigitSort(bucket, scratch + 8 * from, KeyPacking(bucket));
@@ -259,11 +276,11 @@ bool SpreadAndRank(std::span<Record> records, std::byte* scratch, const KeyPacki
   return true;
 }
 
-void RadixSort(std::span<Record> records, std::byte* scratch, const Ranker& ranker) {
+void RadixSort(std::span<Record> records, std::byte* scratch, const Ranker& ranker, int depth) {
   const KeyPacking packing(records);
   // Keys short enough for two passes of digits are sorted fastest by digits.
   const bool long_keys = Digits(packing.bits(), kWideDigitBits) > 2;
-  if (!long_keys || !SpreadAndRank(records, scratch, packing, ranker)) {
+  if (!long_keys || !SpreadAndRank(records, scratch, packing, ranker, depth)) {
     DigitSort(records, scratch, packing);
   }
 }

@@ -87,6 +87,18 @@ TEST_P(OrderAtCpuLevel, InputAlreadyNearlyInOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, OrderAtCpuLevel, testing::kEveryCpuLevel);
 
+// Cases too large for the caches are spread into cache-sized buckets first, unless the values
+// cluster into a few of them.
+TEST(Order, CasesBeyondTheCaches) {
+  std::mt19937 random(13);
+  for (int32_t spread : {kMax32, 2}) {
+    std::uniform_int_distribution<int32_t> number(-spread, spread);
+    std::vector<Record> records((size_t{1} << 20) + 5);
+    for (Record& r : records) r = {number(random), number(random)};
+    EXPECT_EQ(Ordered(records), Sorted(records)) << spread;
+  }
+}
+
 // Values far apart with nothing between them leave a middle digit that every key shares.
 TEST(Order, SkippedDigitsKeepTheOrder) {
   std::mt19937 random(3);
