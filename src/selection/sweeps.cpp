@@ -130,11 +130,27 @@ class HeapSweep {
       : record_(record), step_(step), run_(storage), run_size_(static_cast<size_t>(k)) {
     run_[0] = kLeastCost;  // below the sorted part: its top once it is empty
     int32_t* const first = run_ + 1;
-    for (int64_t i = 0; i < h; ++i) {
-      first[i] = record[i * step].second;
-      S_ += first[i];
+    for (int64_t i = 0; i < h; ++i) S_ += record[i * step].second;
+    // The largest k of the first h costs: candidates above the least of the largest k found so
+    // far are gathered, and whenever twice k have gathered, the smaller half is dropped. When k
+    // is much less than h, as near h = C / 2, this passes the rest with one comparison each.
+    const auto largest = static_cast<size_t>(k);
+    const size_t room = std::min<size_t>(static_cast<size_t>(h), 2 * largest + 64);
+    size_t gathered = 0;
+    int32_t floor = kLeastCost;  // no cost at or below it can be among the largest k
+    for (int64_t i = 0; i < h && largest > 0; ++i) {
+      const int32_t cost = record[i * step].second;
+      if (cost <= floor && gathered >= largest) continue;
+      first[gathered++] = cost;
+      if (gathered == room && room > largest) {
+        std::nth_element(first, first + largest - 1, first + room, std::greater<>());
+        floor = first[largest - 1];
+        gathered = largest;
+      }
     }
-    if (k < h) std::nth_element(first, first + k, first + h, std::greater<>());
+    if (gathered > largest) {
+      std::nth_element(first, first + largest, first + gathered, std::greater<>());
+    }
     heap_ = AlignedHeap(storage + h + 1);
     SortCosts(first, run_size_, heap_);
     // The heap is empty: its top and the children it reads whole are the least cost.
