@@ -43,6 +43,30 @@ inline size_t LargestOfFour(const int32_t* group, int32_t* largest) {
   return first_pair ^ ((first_pair ^ second_pair) & (0 - second_wins));
 }
 
+// Puts `cost` into the hole at entry `hole` of a max-heap, moving it up past smaller parents.
+// A cost rarely rises more than a level or two, but whether it does is a coin toss, so the first
+// two steps are taken without branches (every store lands, some store what was there); only a
+// cost that rises further loops.
+inline void SiftUp(int32_t* heap, size_t hole, int32_t cost) {
+  auto parent = [](size_t i) { return i > 0 ? (i - 1) / kHeapArity : 0; };
+  const size_t first = parent(hole);
+  const int32_t first_cost = heap[first];
+  const bool rises = hole > 0 && first_cost < cost;
+  heap[hole] = rises ? first_cost : cost;
+  const size_t at = rises ? first : hole;
+  const size_t second = parent(at);
+  const int32_t second_cost = heap[second];
+  const bool rises_again = rises && at > 0 && second_cost < cost;
+  heap[at] = rises_again ? second_cost : cost;
+  if (!rises_again) return;
+  hole = second;
+  while (hole > 0 && heap[parent(hole)] < cost) {
+    heap[hole] = heap[parent(hole)];
+    hole = parent(hole);
+  }
+  heap[hole] = cost;
+}
+
 // Puts `cost` in place of the largest cost of the max-heap heap[0..n) and restores the heap
 // order: half the work of a pop followed by a push, with the same contents. A cost that replaces
 // the top is usually among the smaller ones and ends up near the leaves, so the hole left at the
@@ -60,13 +84,7 @@ inline void ReplaceTop(int32_t* heap, size_t n, int32_t cost) {
     heap[hole] = largest;
     hole = child + pick;
   }
-  while (hole > 0) {
-    const size_t parent = (hole - 1) / kHeapArity;
-    if (heap[parent] >= cost) break;
-    heap[hole] = heap[parent];
-    hole = parent;
-  }
-  heap[hole] = cost;
+  SiftUp(heap, hole, cost);
 }
 
 // Sorts costs[0..n) ascending, eleven bits a pass, with room for n costs at `scratch`.
@@ -194,15 +212,7 @@ class HeapSweep {
 
  private:
   // Adds `cost` to the heap heap[0..n), whose storage has room for it.
-  static void Push(int32_t* heap, size_t n, int32_t cost) {
-    while (n > 0) {
-      const size_t parent = (n - 1) / kHeapArity;
-      if (heap[parent] >= cost) break;
-      heap[n] = heap[parent];
-      n = parent;
-    }
-    heap[n] = cost;
-  }
+  static void Push(int32_t* heap, size_t n, int32_t cost) { SiftUp(heap, n, cost); }
 
   const Record* record_;
   ptrdiff_t step_;
