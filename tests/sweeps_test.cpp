@@ -99,12 +99,13 @@ std::vector<int64_t> PlainSums(const Tables& t, int h, int from, int to, int ste
 
 // For every h from 0 to C/2, the sweeps write exactly the positions h + 1..C - h, each with the
 // sum of the h smallest costs on its side. Sizes and half sizes straddle the limits between short
-// sweeps over small heaps and the rest, and the largest cases span several blocks of lower sums.
+// sweeps over small heaps and the rest, and the largest cases span several blocks of lower sums
+// and keep enough of the first costs for them to be sorted apart from the heap.
 TEST_P(SweepsAtCpuLevel, MatchSortedSidesOnRandomTables) {
   std::mt19937 random(12345);
   for (int round = 0; round < 300; ++round) {
     const bool large = round % 50 == 0;
-    const int C = std::uniform_int_distribution<int>(large ? 2100 : 0, large ? 3000 : 140)(random);
+    const int C = std::uniform_int_distribution<int>(large ? 4000 : 0, large ? 5000 : 140)(random);
     const int32_t spread = round % 3 == 0 ? 3 : (round % 3 == 1 ? 1000 : kMax32);
     std::uniform_int_distribution<int32_t> cost(-spread, spread);
     std::vector<Record> records;
@@ -114,7 +115,7 @@ TEST_P(SweepsAtCpuLevel, MatchSortedSidesOnRandomTables) {
     if (round % 4 == 3) std::sort(records.begin(), records.end(), by_cost);
     if (round % 4 == 3 && round % 8 == 7) std::reverse(records.begin(), records.end());
     Tables t = TablesWith(records);
-    for (int h = 0; h <= C / 2; h += large ? C / 5 : 1) {
+    for (int h = 0; h <= C / 2; h += large ? C / 6 : 1) {
       const std::vector<int64_t> c = SweepBoth({2 * h + (round & 1), C, 0}, t);
       const std::vector<int64_t> below = PlainSums(t, h, 1, C + 1, 1);
       const std::vector<int64_t> above = PlainSums(t, h, C, 0, -1);

@@ -67,6 +67,19 @@ inline void SiftUp(int32_t* heap, size_t hole, int32_t cost) {
   heap[hole] = cost;
 }
 
+// Restores the heap order below entry `i` of heap[0..n), whose subtrees are heaps.
+inline void SiftDown(int32_t* heap, size_t n, size_t i) {
+  const int32_t cost = heap[i];
+  for (size_t child = kHeapArity * i + 1; child < n; child = kHeapArity * i + 1) {
+    int32_t largest;
+    const size_t pick = LargestOfFour(heap + child, &largest);
+    if (largest <= cost) break;
+    heap[i] = largest;
+    i = child + pick;
+  }
+  heap[i] = cost;
+}
+
 // Puts `cost` in place of the largest cost of the max-heap heap[0..n) and restores the heap
 // order: half the work of a pop followed by a push, with the same contents. A cost that replaces
 // the top is usually among the smaller ones and ends up near the leaves, so the hole left at the
@@ -89,10 +102,6 @@ inline void ReplaceTop(int32_t* heap, size_t n, int32_t cost) {
 
 // Sorts costs[0..n) ascending, eleven bits a pass, with room for n costs at `scratch`.
 void SortCosts(int32_t* costs, size_t n, int32_t* scratch) {
-  if (n < 256) {
-    std::sort(costs, costs + n);
-    return;
-  }
   constexpr int kBits = 11, kDigits = 3;
   constexpr uint32_t kMask = (1u << kBits) - 1;
   auto digit = [](int32_t cost, int d) {  // flipping the sign bit makes signed order unsigned
@@ -141,6 +150,9 @@ constexpr size_t kHeapSweepExtra = 1 + (kHeapArity - 1) + 64 / sizeof(int32_t);
 // among the cheapest and stays near the heap's leaves. Only the later costs that leave again
 // pay a walk down the heap, which is also smaller than one of all the costs.
 class HeapSweep {
+  // Fewer of the first costs than this go straight into the heap instead, unsorted.
+  static constexpr size_t kSortedRunMin = 1024;
+
  public:
   // Takes the first h costs and keeps the largest k of them, 0 <= k <= h, in the sorted part.
   // `storage` has room for 2h + kHeapSweepExtra costs.
@@ -170,9 +182,18 @@ class HeapSweep {
       std::nth_element(first, first + largest, first + gathered, std::greater<>());
     }
     heap_ = AlignedHeap(storage + h + 1);
-    SortCosts(first, run_size_, heap_);
-    // The heap is empty: its top and the children it reads whole are the least cost.
-    std::fill_n(heap_, run_size_ + kHeapArity, kLeastCost);
+    if (run_size_ >= kSortedRunMin) {
+      SortCosts(first, run_size_, heap_);
+      // The heap is empty: its top and the children it reads whole are the least cost.
+      std::fill_n(heap_, run_size_ + kHeapArity, kLeastCost);
+    } else {
+      // Few enough for the heap to stay in the first level of cache: all of them go there.
+      heap_size_ = run_size_;
+      run_size_ = 0;
+      std::copy_n(first, heap_size_, heap_);
+      std::fill_n(heap_ + heap_size_, kHeapArity, kLeastCost);
+      for (size_t i = heap_size_ / kHeapArity + 1; i-- > 0;) SiftDown(heap_, heap_size_, i);
+    }
   }
 
   // Passes from..to - 1 (from >= h): the sum before pass i goes to out[(i - from) * out_step],
@@ -185,7 +206,7 @@ class HeapSweep {
     const int32_t* const run = run_;
     int32_t* const heap = heap_;
     size_t run_size = run_size_, heap_size = heap_size_;
-    if (run_size == 0) {  // no cost can leave: every sum is the same
+    if (run_size + heap_size == 0) {  // no cost can leave: every sum is the same
       for (int64_t i = from; i < to; ++i) out[(i - from) * out_step] = S;
       return;
     }
