@@ -48,7 +48,7 @@ class Converter(unittest.TestCase):
                  b"input ends inside case 2")):
             p = convert(data)
             self.assertEqual((p.returncode, p.stdout), (1, lines))
-            self.assertTrue(p.stderr.startswith(b"one-case-per-line: " + message), p.stderr)
+            self.assertTrue(p.stderr.startswith(b"maxmedian-one-case-per-line: " + message), p.stderr)
 
 
 if __name__ == "__main__":

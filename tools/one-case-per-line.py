@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Rewrites maxmedian's input with each case on a line of its own.
 
-Usage: one-case-per-line.py < cases > lines
+Usage: maxmedian-one-case-per-line < cases > lines   (installed under that name)
 
 Numbers are copied as they stand, one space between them; only the white space changes, so
 maxmedian gives the same answers for the output as for the input, and tools that split text at
@@ -71,7 +71,7 @@ def main():
     error = convert(sys.stdin.buffer, sys.stdout.buffer)
     sys.stdout.flush()
     if error:
-        sys.exit(f"one-case-per-line: {error}")
+        sys.exit(f"maxmedian-one-case-per-line: {error}")
 
 
 if __name__ == "__main__":
