@@ -2,7 +2,8 @@
 """Runs what README.md and the manual page show: every example of a command and its output, the
 Quick start's answers, and the recipes of "Using every core", with the built program as
 `maxmedian`. Usage: docs_test.py SOURCE_DIR GROUP COMMAND... (see e2e.py)."""
-import os, random, re, shlex, shutil, stat, subprocess, sys, tempfile, unittest
+import os, pwd, random, re, shlex, shutil, socket, stat, subprocess, sys, tempfile, time
+import unittest
 
 import e2e
 from e2e import COMMAND, SOURCE_DIR
@@ -97,33 +98,96 @@ class Examples(unittest.TestCase):
         self.assertEqual((status, output), (0, shown))
 
 
+def recipes():
+    """The sh blocks of the README's "Using every core", in order."""
+    return [text for kind, text in fenced_blocks(section(read("README.md"), "Using every core"))
+            if kind == "sh"]
+
+
+def case_files(shell):
+    """Random cases in the usual layout, as cases.txt and as eight files of whole cases in parts/,
+    in the shell's directory. Returns the direct answers."""
+    rand = random.Random(11)
+    cases = []
+    for _ in range(400):
+        numbers = e2e.random_case(rand, 12, 300, 50)
+        cases.append(f"{numbers[0]}\t{numbers[1]} {numbers[2]}\r\n" + "".join(
+            f"{numbers[i]} {numbers[i + 1]}\n" for i in range(3, len(numbers), 2)))
+    with open(os.path.join(shell.dir, "cases.txt"), "w") as f:
+        f.write("".join(cases))
+    os.mkdir(os.path.join(shell.dir, "parts"))
+    for part in range(8):
+        with open(os.path.join(shell.dir, "parts", f"part-{part:02}"), "w") as f:
+            f.write("".join(cases[part * 50:(part + 1) * 50]))
+    status, want = shell.run("maxmedian < cases.txt")
+    assert (status, want.count("\n")) == (0, 400), (status, want)
+    return want
+
+
+class LoopbackSsh:
+    """An sshd of its own on the loopback, with throw-away keys, that runs commands with the
+    shell's programs on the PATH. `ssh` is the client command and `host` the name to give it;
+    `home` is where a session starts. Raises unittest.SkipTest when sshd cannot start."""
+
+    def __init__(self, shell):
+        sshd, ssh = shutil.which("sshd") or "/usr/sbin/sshd", shutil.which("ssh")
+        if not (os.path.exists(sshd) and ssh and shutil.which("ssh-keygen")):
+            raise unittest.SkipTest("no sshd or ssh (Debian: openssh-server, openssh-client)")
+        if not shutil.which("rsync"):
+            raise unittest.SkipTest("no rsync, which parallel transfers files with")
+        self.dir = tempfile.mkdtemp()
+        key = lambda name: os.path.join(self.dir, name)  # noqa: E731
+        for name in ("host", "user"):
+            subprocess.run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key(name)],
+                           check=True)
+        shutil.copy(key("user.pub"), key("authorized_keys"))
+        with socket.socket() as probe:  # a free port, most likely still free a moment later
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        with open(key("sshd_config"), "w") as f:
+            f.write(f"ListenAddress 127.0.0.1\nPort {port}\nHostKey {key('host')}\n"
+                    f"AuthorizedKeysFile {key('authorized_keys')}\nPidFile none\n"
+                    "PasswordAuthentication no\nKbdInteractiveAuthentication no\nUsePAM no\n"
+                    "StrictModes no\nPermitRootLogin prohibit-password\n"
+                    f"SetEnv PATH={shell.env['PATH']}\n")
+        with open(key("ssh_config"), "w") as f:
+            f.write(f"Host maxmedian-test\n HostName 127.0.0.1\n Port {port}\n"
+                    f" User {pwd.getpwuid(os.getuid()).pw_name}\n IdentityFile {key('user')}\n"
+                    " IdentitiesOnly yes\n StrictHostKeyChecking no\n"
+                    " UserKnownHostsFile /dev/null\n LogLevel ERROR\n BatchMode yes\n")
+        self.ssh, self.host = f"{ssh} -F {key('ssh_config')}", "maxmedian-test"
+        self.home = pwd.getpwuid(os.getuid()).pw_dir
+        if os.getuid() == 0:
+            os.makedirs("/run/sshd", exist_ok=True)  # sshd's privilege separation directory
+        self.server = subprocess.Popen([sshd, "-D", "-e", "-f", key("sshd_config")],
+                                       stderr=subprocess.PIPE)
+        for _ in range(100):
+            if self.server.poll() is not None:
+                self.close()
+                raise unittest.SkipTest("sshd did not start: " + self.server.stderr.read().decode())
+            if subprocess.run(self.ssh.split() + [self.host, "true"],
+                              capture_output=True).returncode == 0:
+                return
+            time.sleep(0.1)
+        self.close()
+        raise unittest.SkipTest("sshd did not answer")
+
+    def close(self):
+        if self.server.poll() is None:
+            self.server.terminate()
+            self.server.wait()
+        shutil.rmtree(self.dir)
+
+
 @unittest.skipUnless(shutil.which("parallel"), "GNU parallel is not installed")
 class Recipes(unittest.TestCase):
     def test_using_every_core(self):
-        # Random cases in the usual layout, as one file and as eight files of whole cases.
-        rand = random.Random(11)
-        cases = []
-        for _ in range(400):
-            numbers = e2e.random_case(rand, 12, 300, 50)
-            cases.append(f"{numbers[0]}\t{numbers[1]} {numbers[2]}\r\n" + "".join(
-                f"{numbers[i]} {numbers[i + 1]}\n" for i in range(3, len(numbers), 2)))
         shell = Shell()
         self.addCleanup(shell.close)
-        with open(os.path.join(shell.dir, "cases.txt"), "w") as f:
-            f.write("".join(cases))
-        os.mkdir(os.path.join(shell.dir, "parts"))
-        for part in range(8):
-            with open(os.path.join(shell.dir, "parts", f"part-{part:02}"), "w") as f:
-                f.write("".join(cases[part * 50:(part + 1) * 50]))
+        want = case_files(shell)
         os.symlink(os.path.join(SOURCE_DIR, "tools"), os.path.join(shell.dir, "tools"))
-        status, want = shell.run("maxmedian < cases.txt")
-        self.assertEqual((status, want.count("\n")), (0, 400))
-
-        recipes = [text for kind, text in fenced_blocks(section(read("README.md"),
-                                                                "Using every core"))
-                   if kind == "sh"]
         answered = 0
-        for recipe in recipes:
+        for recipe in recipes():
             status, output = shell.run(f"set -e\n{recipe}", HOSTS=":", PARALLEL="--will-cite")
             self.assertEqual(status, 0, (recipe, output))
             # Steps that prepare data print nothing; the others print every answer, in order.
@@ -135,7 +199,28 @@ class Recipes(unittest.TestCase):
                 answered += 1
         self.assertGreaterEqual(answered, 3)
         # The last recipe split the file into parts of whole cases: they answer as the whole.
-        self.assertEqual(shell.run(recipes[0])[1], want)
+        self.assertEqual(shell.run(recipes()[0])[1], want)
+
+    def test_machines_over_ssh(self):
+        # The recipe for other machines, against an sshd on this one: each part is sent to the
+        # session's home directory, answered there and removed, so the answers can only be right
+        # if the transfer happened.
+        shell = Shell()
+        self.addCleanup(shell.close)
+        want = case_files(shell)
+        server = LoopbackSsh(shell)
+        self.addCleanup(server.close)
+        recipe = next(r for r in recipes() if "--sshlogin" in r)
+        remote_parts = os.path.join(server.home, "parts")
+        had_parts = os.path.exists(remote_parts)
+        self.assertFalse(had_parts and os.listdir(remote_parts), "parts/ in the home directory")
+        status, output = shell.run(f"set -e\n{recipe}", HOSTS=server.host, PARALLEL="--will-cite",
+                                   PARALLEL_SSH=server.ssh)
+        left = os.listdir(remote_parts) if os.path.exists(remote_parts) else []
+        if not had_parts:
+            shutil.rmtree(remote_parts, ignore_errors=True)
+        self.assertEqual((status, output), (0, want))
+        self.assertEqual(left, [], "--cleanup left transferred files behind")
 
 
 if __name__ == "__main__":
