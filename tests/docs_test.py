@@ -40,16 +40,19 @@ def sessions(blocks):
 
 
 class Shell:
-    """A scratch directory with `maxmedian` on the PATH, for running documented commands."""
+    """A scratch directory with `maxmedian` and the converter, by its installed name, on the PATH,
+    for running documented commands."""
 
     def __init__(self):
         self.dir = tempfile.mkdtemp()
         bin_dir = os.path.join(self.dir, ".bin")
         os.mkdir(bin_dir)
-        wrapper = os.path.join(bin_dir, "maxmedian")
-        with open(wrapper, "w") as f:
-            f.write("#!/bin/sh\nexec " + " ".join(map(shlex.quote, COMMAND)) + ' "$@"\n')
-        os.chmod(wrapper, os.stat(wrapper).st_mode | stat.S_IXUSR)
+        converter = [sys.executable, os.path.join(SOURCE_DIR, "tools", "one-case-per-line.py")]
+        for name, command in (("maxmedian", COMMAND), ("maxmedian-one-case-per-line", converter)):
+            wrapper = os.path.join(bin_dir, name)
+            with open(wrapper, "w") as f:
+                f.write("#!/bin/sh\nexec " + " ".join(map(shlex.quote, command)) + ' "$@"\n')
+            os.chmod(wrapper, os.stat(wrapper).st_mode | stat.S_IXUSR)
         self.env = dict(os.environ, PATH=bin_dir + os.pathsep + os.environ["PATH"])
 
     def run(self, script, cwd=None, **env):
@@ -82,9 +85,31 @@ class Examples(unittest.TestCase):
 
     def test_manual_page_sessions(self):
         blocks = sessions(man_examples(read("man/maxmedian.1.in")))
-        self.assertGreaterEqual(len(blocks), 2)
+        self.assertGreaterEqual(len(blocks), 4)
         for block in blocks:
             self.check_session(block)
+
+    @unittest.skipIf(e2e.EMULATED, "the installed program would need the emulator")
+    def test_install_as_written(self):
+        # The README's install command, from the build directory of the program under test into
+        # a scratch home; the installed program and converter then answer the example.
+        block = next(text for _, text in fenced_blocks(section(read("README.md"), "Install"))
+                     if "cmake --install" in text)
+        build_dir = os.path.dirname(os.path.abspath(COMMAND[-1]))
+        home = os.path.join(self.shell.dir, "home")
+        status, output = self.shell.run(block.replace("build/release", shlex.quote(build_dir)),
+                                        cwd=SOURCE_DIR, HOME=home)
+        self.assertEqual(status, 0, output)
+        installed = os.path.join(home, ".local")
+        example = os.path.join(SOURCE_DIR, "examples", "worked.txt")
+        status, output = self.shell.run(
+            f"PATH={installed}/bin:/usr/bin:/bin; command -v maxmedian maxmedian-one-case-per-line"
+            f" && maxmedian < {example} && maxmedian-one-case-per-line < {example} | maxmedian")
+        answers = read("examples/worked.out")
+        self.assertEqual((status, output), (0, f"{installed}/bin/maxmedian\n"
+                         f"{installed}/bin/maxmedian-one-case-per-line\n" + answers + answers))
+        for page in ("maxmedian.1.gz", "maxmedian-one-case-per-line.1.gz"):
+            self.assertTrue(os.path.exists(os.path.join(installed, "share", "man", "man1", page)))
 
     def test_quick_start_answers(self):
         # The first block builds the program and runs it on an example; the block after it shows
@@ -185,7 +210,6 @@ class Recipes(unittest.TestCase):
         shell = Shell()
         self.addCleanup(shell.close)
         want = case_files(shell)
-        os.symlink(os.path.join(SOURCE_DIR, "tools"), os.path.join(shell.dir, "tools"))
         answered = 0
         for recipe in recipes():
             status, output = shell.run(f"set -e\n{recipe}", HOSTS=":", PARALLEL="--will-cite")
