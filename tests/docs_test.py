@@ -184,12 +184,15 @@ class LoopbackSsh:
         self.home = pwd.getpwuid(os.getuid()).pw_dir
         if os.getuid() == 0:
             os.makedirs("/run/sshd", exist_ok=True)  # sshd's privilege separation directory
-        self.server = subprocess.Popen([sshd, "-D", "-e", "-f", key("sshd_config")],
-                                       stderr=subprocess.PIPE)
+        with open(key("sshd.log"), "wb") as log:  # a file: a pipe nobody reads could fill
+            self.server = subprocess.Popen([sshd, "-D", "-e", "-f", key("sshd_config")],
+                                           stderr=log)
         for _ in range(100):
             if self.server.poll() is not None:
+                with open(key("sshd.log"), errors="replace") as log:
+                    reason = log.read()
                 self.close()
-                raise unittest.SkipTest("sshd did not start: " + self.server.stderr.read().decode())
+                raise unittest.SkipTest("sshd did not start: " + reason)
             if subprocess.run(self.ssh.split() + [self.host, "true"],
                               capture_output=True).returncode == 0:
                 return
