@@ -27,6 +27,17 @@ constexpr int kMaxSpreadBits = 14;
 constexpr size_t kCacheSpreadMin = size_t{1} << 20;
 constexpr size_t kCacheBucket = 2048;
 
+// Records as one signed number that orders as they do: the value above the cost.
+inline int64_t Key(const Record& r) {
+  return static_cast<int64_t>(static_cast<uint64_t>(static_cast<int64_t>(r.first)) << 32) +
+         (static_cast<uint32_t>(r.second) ^ 0x80000000u);
+}
+
+inline Record FromKey(int64_t key) {
+  return {static_cast<int32_t>(key >> 32),
+          static_cast<int32_t>(static_cast<uint32_t>(key) ^ 0x80000000u)};
+}
+
 // Each record goes straight to its place in the order: the number of records that sort below
 // it. That is n * n comparisons, but a vector of them at a time and without a branch that
 // depends on the data, which for a few dozen records beats any sort whose comparisons
@@ -83,12 +94,7 @@ __attribute__((target("avx2"))) void RankSortAvx2(Record* records, size_t n) {
   alignas(32) int64_t rank[kWideRankLimit + 2 * kWidth];
   Record copy[kWideRankLimit];
   uint8_t taken[kWideRankLimit] = {};
-  for (size_t i = 0; i < n; ++i) {
-    uint64_t raw;  // value in the low half, cost in the high one
-    std::memcpy(&raw, &records[i], sizeof raw);
-    // The value above the cost, the cost's sign bit flipped so that it orders as unsigned.
-    key[i] = static_cast<int64_t>(std::rotl(raw, 32) ^ 0x80000000u);
-  }
+  for (size_t i = 0; i < n; ++i) key[i] = Key(records[i]);
   for (size_t i = n; i < n + 2 * kWidth; ++i) key[i] = 0;  // counts never read
   std::copy_n(records, n, copy);
   for (size_t i = 0; i < n; i += 2 * kWidth) {
@@ -293,17 +299,6 @@ void SortAny(std::span<Record> records, std::byte* scratch, const Ranker& ranker
   } else {
     RadixSort(records, scratch, ranker);
   }
-}
-
-// Records as one signed number that orders as they do: the value above the cost.
-inline int64_t Key(const Record& r) {
-  return static_cast<int64_t>(static_cast<uint64_t>(static_cast<int64_t>(r.first)) << 32) +
-         (static_cast<uint32_t>(r.second) ^ 0x80000000u);
-}
-
-inline Record FromKey(int64_t key) {
-  return {static_cast<int32_t>(key >> 32),
-          static_cast<int32_t>(static_cast<uint32_t>(key) ^ 0x80000000u)};
 }
 
 // Sorts the eight records at `records` with a network of 19 exchanges, each the minimum and

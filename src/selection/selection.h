@@ -34,7 +34,7 @@ struct Tables {
   Table<Record> a;   // a: the case's records at positions 1..C; position 0 holds no record
   Table<int64_t> c;  // c: least total cost of h records before each position of one block
   Table<int64_t> d;  // d[k]: least total cost of h records after position k
-  Table<int32_t> Q;  // Q: max-heap of the cheapest costs a sweep has passed
+  Table<int32_t> Q;  // Q: storage of the cheapest costs a sweep has passed, heap among them
 };
 
 // The forward sweep hands its lower sums over this many positions at a time, so that c is a

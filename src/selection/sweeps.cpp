@@ -220,7 +220,7 @@ class HeapSweep {
         S = S - top + cost;
         if (run_top >= heap_top) {
           --run_size;
-          Push(heap, heap_size++, cost);
+          SiftUp(heap, heap_size++, cost);  // a push: the hole is the heap's new last entry
         } else {
           ReplaceTop(heap, heap_size, cost);
         }
@@ -232,9 +232,6 @@ class HeapSweep {
   }
 
  private:
-  // Adds `cost` to the heap heap[0..n), whose storage has room for it.
-  static void Push(int32_t* heap, size_t n, int32_t cost) { SiftUp(heap, n, cost); }
-
   const Record* record_;
   ptrdiff_t step_;
   int32_t* run_;  // run_[1..run_size_]: the sorted part; run_[0] is the least cost
@@ -321,17 +318,14 @@ SortedSweepFn SortedSweepFor(int64_t vectors) {
 template <class Done>
 void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, Table<int32_t>& Q,
            int64_t* out, ptrdiff_t out_step, int64_t block, Done done) {
-  Q.clear();
   if (h < 0 || C - 2 * h < 1) return;
   const int64_t passes = C - 2 * h, end = C - h;
-  if (h > 0 && h <= kSortedHeapLimit && C <= kShortSweepLimit && passes <= block) {
+  if (h > 0 && h <= kSortedHeapLimit && C <= kShortSweepLimit) {  // one block: C <= kSumBlock
     SortedSweepFor((h + kLanes - 1) / kLanes)(record, step, h, passes, out, out_step);
     done(h, end);
     return;
   }
-  const int64_t k = HeapSize(h, passes);
-  Q.ResizeWithin(static_cast<size_t>(k));
-  HeapSweep sweep(record, step, h, k, Q.data());
+  HeapSweep sweep(record, step, h, HeapSize(h, passes), Q.data());
   for (int64_t first = h; first < end; first += block) {
     const int64_t last = std::min(end, first + block);
     sweep.Run(first, last, out, out_step);
