@@ -34,7 +34,7 @@ struct Tables {
   Table<Record> a;   // a: the case's records at positions 1..C; position 0 holds no record
   Table<int64_t> c;  // c: least total cost of h records before each position of one block
   Table<int64_t> d;  // d[k]: least total cost of h records after position k
-  Table<int32_t> Q;  // Q: storage of the cheapest costs a sweep has passed, heap among them
+  Table<int32_t> Q;  // Q: the cheapest costs a sweep has passed: as a heap, or counted by cost
 };
 
 // The forward sweep hands its lower sums over this many positions at a time, so that c is a
@@ -49,8 +49,9 @@ inline constexpr size_t kHeapArity = 4;
 // toward zero, so negative for N below -1.
 inline int64_t HalfSize(int32_t N) { return N / 2; }
 
-// Grows c to a block, d to at least C + 1 entries and Q's storage to h costs and a little padding
-// (when 0 <= h <= C), which is what the sweeps need; a is the caller's to fill. Returns false
+// Grows c to a block, d to at least C + 1 entries and Q's storage to 2h costs and a little
+// padding (when 0 <= h <= C), which is what the sweeps need, and Q's further to count costs
+// spread over up to 2C values where memory allows; a is the caller's to fill. Returns false
 // when memory runs out, leaving the tables usable but possibly too short for the case.
 [[nodiscard]] bool PrepareTables(const CaseHeader& header, Tables& tables);
 

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -143,6 +144,11 @@ inline int64_t HeapSize(int64_t h, int64_t passes) { return std::min(h, passes -
 // padding after the heap, and the offset that aligns it.
 constexpr size_t kHeapSweepExtra = 1 + (kHeapArity - 1) + 64 / sizeof(int32_t);
 
+// From this many costs in the heap on, a sweep counts costs instead where their values span at
+// most kCountSpanPerRecord values a record: below it, the heap stays in cache and is cheaper.
+constexpr int64_t kCountSweepMin = 2048;
+constexpr int64_t kCountSpanPerRecord = 2;
+
 // The sweep over a large case. Q holds the cheapest costs passed in two parts: the first costs,
 // sorted, with the largest at the end, and a heap of the costs that entered later. The largest
 // of all is the larger of the two tops. Most costs that leave are among the first, and leave
@@ -241,6 +247,86 @@ class HeapSweep {
   int64_t S_ = 0;
 };
 
+// The sweep over a large case whose costs span few values for its number of records. Q
+// counts, for each cost from the least of the case's costs on, how many of the cheapest costs
+// passed are that cost, and after the counts one bit per cost marks those counted at least once.
+// The largest of the cheapest costs is the highest marked cost; it only ever falls, so the search
+// for the next one below it reads each word of marks once over the whole sweep, and a cost that
+// enters costs a few steps, however many costs are kept.
+class CountSweep {
+ public:
+  // The entries of Q that a sweep over costs least..least + span - 1 needs.
+  static size_t Storage(size_t span) { return span + span / 32 + 1; }
+
+  // Takes the first h >= 1 costs, each of them least + 0..span - 1; `storage` has room for
+  // Storage(span) entries.
+  CountSweep(const Record* record, ptrdiff_t step, int64_t h, int32_t least, size_t span,
+             int32_t* storage)
+      : record_(record),
+        step_(step),
+        least_(least),
+        count_(storage),
+        // int32_t storage read as uint32_t: the types may alias each other.
+        marks_(reinterpret_cast<uint32_t*>(storage + span)) {
+    std::fill_n(count_, span, 0);
+    std::fill_n(marks_, span / 32 + 1, 0u);
+    for (int64_t i = 0; i < h; ++i) {
+      const int32_t cost = record[i * step].second;
+      const uint32_t offset = Offset(cost);
+      S_ += cost;
+      ++count_[offset];
+      marks_[offset / 32] |= 1u << (offset % 32);
+      top_ = std::max(top_, offset);
+    }
+  }
+
+  // As HeapSweep::Run, for any number of passes. Whether a cost enters is a coin toss through
+  // much of a sweep, so entering is written without a branch: a cost that does not enter adds
+  // nothing to its count, its mark, or the sum. Only top's moves branch.
+  void Run(int64_t from, int64_t to, int64_t* out, ptrdiff_t out_step) {
+    int64_t S = S_;  // S: sum of the cheapest costs passed, widened so that it never wraps
+    uint32_t top = top_;
+    int32_t top_count = count_[top];  // count_[top], kept here while top stays
+    int32_t* const count = count_;
+    uint32_t* const marks = marks_;
+    for (int64_t i = from; i < to; ++i) {
+      out[(i - from) * out_step] = S;
+      const uint32_t offset = Offset(record_[i * step_].second);
+      const bool enters = offset < top;  // an equal cost leaves the sum as it is
+      S += enters ? int64_t{offset} - int64_t{top} : 0;
+      count[offset] += enters;
+      marks[offset / 32] |= uint32_t{enters} << (offset % 32);
+      top_count -= enters;
+      if (top_count > 0) continue;
+      // No cost is marked above top, so once top's mark is gone, the highest mark is the next
+      // cost below it; there is one, as the cost that just entered is.
+      count[top] = 0;
+      size_t word = top / 32;
+      marks[word] &= ~(1u << (top % 32));
+      while (marks[word] == 0) --word;
+      top = static_cast<uint32_t>(32 * word + 31 -
+                                  static_cast<size_t>(std::countl_zero(marks[word])));
+      top_count = count[top];
+    }
+    S_ = S;
+    top_ = top;
+    count_[top] = top_count;
+  }
+
+  // Where `cost` is counted: in 0..span - 1, which fits 32 bits as span does.
+  uint32_t Offset(int32_t cost) const {
+    return static_cast<uint32_t>(cost) - static_cast<uint32_t>(least_);
+  }
+
+  const Record* record_;
+  ptrdiff_t step_;
+  int32_t least_;
+  int32_t* count_;    // count_[o]: how many of the cheapest costs passed are least_ + o
+  uint32_t* marks_;   // bit o % 32 of marks_[o / 32]: count_[o] > 0
+  uint32_t top_ = 0;  // the offset of the largest of the cheapest costs passed
+  int64_t S_ = 0;
+};
+
 // The sweep with Q sorted largest first, which is one valid heap order, and held in kVectors
 // vector registers for the length of the sweep (padded with the smallest possible cost). A
 // replacement updates every entry without a branch: each becomes the larger of its right
@@ -325,12 +411,30 @@ void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, Table<int
     done(h, end);
     return;
   }
-  HeapSweep sweep(record, step, h, HeapSize(h, passes), Q.data());
-  for (int64_t first = h; first < end; first += block) {
-    const int64_t last = std::min(end, first + block);
-    sweep.Run(first, last, out, out_step);
-    done(first, last);
+  auto run = [&](auto& sweep) {
+    for (int64_t first = h; first < end; first += block) {
+      const int64_t last = std::min(end, first + block);
+      sweep.Run(first, last, out, out_step);
+      done(first, last);
+    }
+  };
+  const int64_t k = HeapSize(h, passes);
+  if (k >= kCountSweepMin) {
+    int32_t least = record[0].second, most = least;
+    for (int64_t i = 1; i < C; ++i) {
+      least = std::min(least, record[i * step].second);
+      most = std::max(most, record[i * step].second);
+    }
+    if (const int64_t span = int64_t{most} - least + 1;
+        span <= kCountSpanPerRecord * C &&
+        CountSweep::Storage(static_cast<size_t>(span)) <= Q.capacity()) {
+      CountSweep sweep(record, step, h, least, static_cast<size_t>(span), Q.data());
+      run(sweep);
+      return;
+    }
   }
+  HeapSweep sweep(record, step, h, k, Q.data());
+  run(sweep);
 }
 
 }  // namespace
@@ -342,7 +446,12 @@ bool PrepareTables(const CaseHeader& header, Tables& tables) {
     return false;
   }
   if (tables.d.size() < entries && !tables.d.Resize(entries)) return false;
-  return h < 0 || h > header.C || tables.Q.Reserve(2 * static_cast<size_t>(h) + kHeapSweepExtra);
+  if (h < 0 || h > header.C) return true;
+  // Room for counting costs too, where the system grants it: storage a sweep does not use is
+  // never touched, and so costs no memory.
+  const size_t heap = 2 * static_cast<size_t>(h) + kHeapSweepExtra;
+  const size_t count = CountSweep::Storage(static_cast<size_t>(kCountSpanPerRecord * header.C));
+  return tables.Q.Reserve(std::max(heap, count)) || tables.Q.Reserve(heap);
 }
 
 void SweepForward(const CaseHeader& header, Tables& tables, LowerSumReader& reader) {
