@@ -105,23 +105,30 @@ const std::string& ReadInput(int64_t shape) {
   return texts[shape];
 }
 
-// Reads one of the shapes above, `read_size` bytes a read, as a pipe might deliver them.
+// Reads one of the shapes above, `read_size` bytes a read, as a pipe might deliver them: a token
+// at a time, or `batch` at a time with a token at a time for what the batches leave.
 void BM_Read(benchmark::State& state) {
   const std::string& text = ReadInput(state.range(0));
   const auto read_size = static_cast<size_t>(state.range(1));
+  const auto batch = static_cast<size_t>(state.range(2));
   for (auto _ : state) {
     StringSource source(text, read_size);
     IntReader reader(source, nullptr);
-    int32_t value;
+    int32_t values[512];
     int64_t sum = 0;  // wide enough for every value of the input
-    while (reader.Next(&value) == ReadStatus::kValue) sum += value;
+    for (;;) {
+      const size_t got = batch > 0 ? reader.ReadMany(values, batch) : 0;
+      for (size_t i = 0; i < got; ++i) sum += values[i];
+      if (got == 0 && reader.Next(values) != ReadStatus::kValue) break;
+      if (got == 0) sum += values[0];
+    }
     benchmark::DoNotOptimize(sum);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_Read)
-    ->ArgNames({"shape", "read_size"})
-    ->ArgsProduct({{0, 1, 2, 3, 4}, {IntReader::kDefaultBufferSize, 4096}});
+    ->ArgNames({"shape", "read_size", "batch"})
+    ->ArgsProduct({{0, 1, 2, 3, 4}, {IntReader::kDefaultBufferSize, 4096}, {0, 512}});
 
 // Sets the CPU level that the vector paths use, or skips the benchmark where the CPU lacks it.
 bool UseLevel(benchmark::State& state, int64_t level) {

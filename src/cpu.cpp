@@ -8,7 +8,10 @@ namespace {
 CpuLevel Detect() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();  // may run before main, as part of static initialization
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("sse4.1")) return CpuLevel::kAvx2;
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("sse4.1") &&
+      __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt")) {
+    return CpuLevel::kAvx2;
+  }
   if (__builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("ssse3")) return CpuLevel::kSse41;
 #endif
   return CpuLevel::kPortable;

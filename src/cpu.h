@@ -9,7 +9,7 @@ namespace maxmedian {
 enum class CpuLevel {
   kPortable,  // what every target has (SSE2 on x86-64)
   kSse41,     // SSE4.1 and SSSE3: 32-bit vector minimum and maximum, byte alignment
-  kAvx2,      // AVX2: eight 32-bit lanes
+  kAvx2,      // AVX2: eight 32-bit lanes; with BMI1 and POPCNT, as every AVX2 processor has
 };
 
 // The highest level this CPU supports.

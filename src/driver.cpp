@@ -82,6 +82,8 @@ class Run {
   // actually arrive, into huge pages.
   static constexpr int64_t kReserveLimit = table_memory::kHugePage / 8 / sizeof(Record);
   static constexpr int kGrowthFactor = 8;  // how much a full record table grows toward the claim
+  static constexpr int64_t kBatchRecords = 256;  // the most records read at a time
+  static constexpr size_t kBatchMin = 16;        // fewer tokens than this are read one at a time
 
   // "<name>:LINE:COLUMN: " for the token the reader last looked at.
   Message Where() {
@@ -146,9 +148,22 @@ class Run {
       failure_ = OutOfMemory(number);
       return false;
     }
-    for (int64_t i = 1; i <= header.C; ++i) {
-      int32_t value, cost;  // apart, not in a Record, so that they can live in registers
-      ReadStatus status = reader_.Next(&value);
+    // Most records come many at a time; the reader leaves whatever it cannot take that way, and
+    // what is cut by the end of its buffer, to be read one token at a time.
+    int32_t batch[2 * kBatchRecords];
+    for (int64_t i = 1; i <= header.C;) {
+      const auto wanted =
+          static_cast<size_t>(2 * std::min<int64_t>(header.C - i + 1, kBatchRecords));
+      const size_t got = wanted >= kBatchMin ? reader_.ReadMany(batch, wanted) : 0;
+      for (size_t j = 0; j + 1 < got; j += 2, ++i) {
+        if (!a.Append({batch[j], batch[j + 1]}, TowardClaim(header.C, i))) {
+          failure_ = OutOfMemory(number);
+          return false;
+        }
+      }
+      if (got != 0 && got % 2 == 0) continue;
+      int32_t value = got % 2 == 1 ? batch[got - 1] : 0, cost;
+      ReadStatus status = got % 2 == 1 ? ReadStatus::kValue : reader_.Next(&value);
       const bool have_value = status == ReadStatus::kValue;
       if (have_value) status = reader_.Next(&cost);
       if (status != ReadStatus::kValue) {
@@ -168,6 +183,7 @@ class Run {
         failure_ = OutOfMemory(number);
         return false;
       }
+      ++i;
     }
     return true;
   }

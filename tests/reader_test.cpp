@@ -21,12 +21,20 @@ struct Outcome {
   bool truncated;
 };
 
-Outcome ReadAll(std::string_view input, size_t chunk, size_t buffer_size) {
+// Reads with Next alone, or, when `batch` is set, with ReadMany taking up to `batch` tokens at a
+// time and Next only what it leaves.
+Outcome ReadAll(std::string_view input, size_t chunk, size_t buffer_size, size_t batch = 0) {
   StringSource source(input, chunk);
   IntReader reader(source, nullptr, buffer_size);
   Outcome out{};
-  int32_t value;
-  while ((out.status = reader.Next(&value)) == ReadStatus::kValue) out.values.push_back(value);
+  int32_t values[64];
+  for (;;) {
+    const size_t got = batch > 0 ? reader.ReadMany(values, batch) : 0;
+    out.values.insert(out.values.end(), values, values + got);
+    if (got > 0) continue;
+    if ((out.status = reader.Next(values)) != ReadStatus::kValue) break;
+    out.values.push_back(values[0]);
+  }
   const Location at = reader.TokenLocation();
   out.line = at.line;
   out.column = at.column;
@@ -39,6 +47,21 @@ Outcome ReadAll(std::string_view input, size_t chunk, size_t buffer_size) {
 // checks that each way gives the same outcome as one read into a large buffer.
 Outcome ReadEveryWay(std::string_view input) {
   Outcome whole = ReadAll(input, SIZE_MAX, IntReader::kDefaultBufferSize);
+  // Many at a time, after a first line long enough for ReadMany's windows to reach the input.
+  const std::string lead = "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25\n";
+  for (size_t batch : {1, 2, 3, 64}) {
+    Outcome many = ReadAll(lead + std::string(input), SIZE_MAX, 200 + input.size() / 3, batch);
+    EXPECT_EQ(many.values.size(), whole.values.size() + 25) << "batch " << batch;
+    many.values.erase(many.values.begin(),
+                      many.values.begin() + std::min<size_t>(25, many.values.size()));
+    EXPECT_EQ(many.values, whole.values) << "batch " << batch;
+    EXPECT_EQ(many.status, whole.status) << "batch " << batch;
+    EXPECT_EQ(many.line, whole.line + 1) << "batch " << batch;
+    EXPECT_EQ(many.column, whole.column) << "batch " << batch;
+    if (whole.status == ReadStatus::kNotInteger || whole.status == ReadStatus::kOutOfRange) {
+      EXPECT_EQ(many.prefix, whole.prefix) << "batch " << batch;
+    }
+  }
   for (size_t chunk : {1, 2, 3, 7, 61}) {
     for (size_t buffer : {1, 2, 5, 64, 200}) {
       const Outcome cut = ReadAll(input, chunk, buffer);
