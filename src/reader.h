@@ -111,8 +111,8 @@ class IntReader {
   enum class Fill { kData, kEnd, kFailed, kStopped };
 
   static bool IsSpace(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
-  // The first byte at or after `p` that is not white space, looking at 16 bytes a step: runs of
-  // white space can be long. The NUL after the data ends every run.
+  // The first byte at or after `p` that is not white space, looking at 16 bytes a step, or 64
+  // with AVX2: runs of white space can be long. The NUL after the data ends every run.
   static const char* SkipSpace(const char* p);
   // The high bit of each byte of `word` that is white space, and of each that is NUL: exact
   // byte by byte, for targets without the 16-byte steps.
@@ -200,7 +200,7 @@ class IntReader {
 
   ByteSource& source_;
   std::function<bool()> before_read_;
-  static constexpr size_t kPadding = 16;  // readable bytes past the NUL, for wide loads
+  static constexpr size_t kPadding = 64;  // readable bytes past the NUL, for wide loads
   Table<char> buffer_;   // the bytes of one read, a NUL that stops every scan, padding
   size_t buffer_size_;   // how many bytes one read may bring
   const char* pos_;      // the next byte to look at; never inside a token, so it or the one
