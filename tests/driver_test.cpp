@@ -173,6 +173,43 @@ TEST(Driver, MalformedInputIsLocated) {
   }
 }
 
+// Records read many at a time are counted and located as those read one by one: a bad token, or
+// the end of input, anywhere among hundreds of records is reported at its line and column.
+TEST(Driver, MalformedRecordAmongManyIsLocated) {
+  std::mt19937 random(77);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+  for (int round = 0; round < 60; ++round) {
+    const int C = pick(1, 400), bad = pick(1, C);
+    const bool cost = pick(0, 1) == 1, truncated = round % 4 == 0;
+    const std::string token = std::vector<std::string>{"x", "2147483648", "-", "1e5"}[round % 4];
+    std::string input = "3 " + std::to_string(C) + " 100\n";
+    size_t column = 1;
+    for (int i = 1; i <= C; ++i) {
+      std::string value = std::to_string(pick(-999999, 999999)),
+                  price = std::to_string(pick(0, 99));
+      if (i == bad && truncated) break;
+      if (i == bad) (cost ? price : value) = token;
+      if (i == bad) column = cost ? value.size() + 2 : 1;
+      input += value + " " + price + "\n";
+    }
+    std::string got,
+        want = "<input>:" + std::to_string(bad + 1) + ":" + std::to_string(column) + ": ";
+    if (truncated) {
+      want += "input ends inside case 1: found " + std::to_string(bad - 1) + " of its " +
+              std::to_string(C) + " records";
+    } else {
+      want += std::string(token == "2147483648" ? "expected an integer from -2147483648 to "
+                                                  "2147483647 for "
+                                                : "expected an integer for ") +
+              (cost ? "the cost" : "the value") + " of record " + std::to_string(bad) +
+              " of case 1, found \"" + token + "\"";
+    }
+    const RunResult result = RunOn(input, &got);
+    ASSERT_EQ(result.message.view(), want) << input;
+    ASSERT_EQ(result.status, kExitBadInput);
+  }
+}
+
 TEST(Driver, FailedWritesAreNeverSuccess) {
   StringSource source("1 1 5 7 3\n1 1 5 8 3\n");
   LimitedSink full(0, ENOSPC);

@@ -161,6 +161,48 @@ TEST(Reader, RandomTokensAndGaps) {
   }
 }
 
+// Long inputs of every kind of token, good and bad, read many at a time as one at a time: the
+// values, and the status and place of whatever ends the reading, are the same.
+TEST(Reader, ManyAtATimeAgreesWithOneAtATime) {
+  std::mt19937 random(7);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+  const std::vector<std::string> odd = {"x",
+                                        "-",
+                                        "+",
+                                        "2147483648",
+                                        "-2147483649",
+                                        "1-2",
+                                        "--1",
+                                        "12345678901234567",
+                                        std::string(1, '\0'),
+                                        "\xff"};
+  for (int round = 0; round < 300; ++round) {
+    std::string input;
+    for (int n = pick(0, 120); n > 0; --n) {
+      const int kind = pick(0, 9);
+      std::string token = std::to_string(pick(kind < 3 ? 0 : -2147483647 - 1, 2147483647));
+      if (kind == 3) token = "+" + token;
+      if (kind == 4) token = std::string(pick(1, 20), '0') + token;
+      if (kind == 5 && pick(0, 9) == 0) token = odd[pick(0, static_cast<int>(odd.size()) - 1)];
+      input += token;
+      for (int gap = pick(1, kind == 6 ? 70 : 2); gap > 0; --gap)
+        input += " \t\n\r\v\f"[pick(0, 5)];
+    }
+    const size_t buffer = round % 3 == 0 ? 100 : IntReader::kDefaultBufferSize;
+    const Outcome one = ReadAll(input, SIZE_MAX, buffer);
+    for (size_t batch : {1, 2, 5, 64}) {
+      const Outcome many = ReadAll(input, round % 2 ? 7 : SIZE_MAX, buffer, batch);
+      ASSERT_EQ(many.values, one.values) << input;
+      ASSERT_EQ(many.status, one.status) << input;
+      ASSERT_EQ(many.line, one.line) << input;
+      ASSERT_EQ(many.column, one.column) << input;
+      if (one.status != ReadStatus::kEnd) {
+        ASSERT_EQ(many.prefix, one.prefix) << input;
+      }
+    }
+  }
+}
+
 TEST(Reader, OutOfRange) {
   for (std::string_view token : {"2147483648", "-2147483649", "+2147483648", "4294967296",
                                  "99999999999999999999999999999999", "18446744073709551616",
