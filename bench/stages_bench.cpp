@@ -31,8 +31,9 @@ std::vector<Record> RandomRecords(std::mt19937& random, size_t count, int32_t ma
 // Tables holding `records` (position 0 included) in order, prepared for `header`.
 Tables PreparedTables(const CaseHeader& header, const std::vector<Record>& records) {
   Tables tables;
-  if (!tables.a.Resize(records.size()) || !PrepareTables(header, tables)) abort();
+  if (!tables.a.Resize(records.size())) abort();
   std::copy(records.begin(), records.end(), tables.a.begin());
+  if (!PrepareTables(header, tables)) abort();
   OrderRecords(std::span<Record>(tables.a.data() + 1, records.size() - 1), tables.d);
   return tables;
 }

@@ -149,6 +149,27 @@ constexpr size_t kHeapSweepExtra = 1 + (kHeapArity - 1) + 64 / sizeof(int32_t);
 constexpr int64_t kCountSweepMin = 2048;
 constexpr int64_t kCountSpanPerRecord = 2;
 
+// How many values the costs of C records, from `record` on by steps of `step`, span (at least 1),
+// and the least of them.
+struct CostSpan {
+  int32_t least;
+  int64_t span;
+};
+CostSpan SpanOfCosts(const Record* record, ptrdiff_t step, int64_t C) {
+  int32_t least = record[0].second, most = least;
+  for (int64_t i = 1; i < C; ++i) {
+    least = std::min(least, record[i * step].second);
+    most = std::max(most, record[i * step].second);
+  }
+  return {least, int64_t{most} - least + 1};
+}
+
+// Whether a sweep that keeps k costs should count costs spanning `span` values in a case of C
+// records.
+bool CountsCosts(int64_t k, int64_t span, int64_t C) {
+  return k >= kCountSweepMin && span <= kCountSpanPerRecord * C;
+}
+
 // The sweep over a large case. Q holds the cheapest costs passed in two parts: the first costs,
 // sorted, with the largest at the end, and a heap of the costs that entered later. The largest
 // of all is the larger of the two tops. Most costs that leave are among the first, and leave
@@ -420,15 +441,10 @@ void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, Table<int
   };
   const int64_t k = HeapSize(h, passes);
   if (k >= kCountSweepMin) {
-    int32_t least = record[0].second, most = least;
-    for (int64_t i = 1; i < C; ++i) {
-      least = std::min(least, record[i * step].second);
-      most = std::max(most, record[i * step].second);
-    }
-    if (const int64_t span = int64_t{most} - least + 1;
-        span <= kCountSpanPerRecord * C &&
-        CountSweep::Storage(static_cast<size_t>(span)) <= Q.capacity()) {
-      CountSweep sweep(record, step, h, least, static_cast<size_t>(span), Q.data());
+    const CostSpan costs = SpanOfCosts(record, step, C);
+    const auto span = static_cast<size_t>(costs.span);
+    if (CountsCosts(k, costs.span, C) && CountSweep::Storage(span) <= Q.capacity()) {
+      CountSweep sweep(record, step, h, costs.least, span, Q.data());
       run(sweep);
       return;
     }
@@ -447,11 +463,14 @@ bool PrepareTables(const CaseHeader& header, Tables& tables) {
   }
   if (tables.d.size() < entries && !tables.d.Resize(entries)) return false;
   if (h < 0 || h > header.C) return true;
-  // Room for counting costs too, where the system grants it: storage a sweep does not use is
-  // never touched, and so costs no memory.
-  const size_t heap = 2 * static_cast<size_t>(h) + kHeapSweepExtra;
-  const size_t count = CountSweep::Storage(static_cast<size_t>(kCountSpanPerRecord * header.C));
-  return tables.Q.Reserve(std::max(heap, count)) || tables.Q.Reserve(heap);
+  size_t need = 2 * static_cast<size_t>(h) + kHeapSweepExtra;
+  if (const int64_t C = header.C; 2 * h < C && HeapSize(h, C - 2 * h) >= kCountSweepMin) {
+    const CostSpan costs = SpanOfCosts(tables.a.data() + 1, 1, C);
+    if (CountsCosts(HeapSize(h, C - 2 * h), costs.span, C)) {
+      need = std::max(need, CountSweep::Storage(static_cast<size_t>(costs.span)));
+    }
+  }
+  return tables.Q.Reserve(need);
 }
 
 void SweepForward(const CaseHeader& header, Tables& tables, LowerSumReader& reader) {
