@@ -72,7 +72,7 @@ enum class ReadStatus {
 // each token as an optional sign followed by decimal digits, leading zeros allowed.
 class IntReader {
  public:
-  static constexpr size_t kDefaultBufferSize = size_t{1} << 16;
+  static constexpr size_t kDefaultBufferSize = size_t{1} << 18;
   static constexpr size_t kPrefixBytes = 16;  // how much of a bad token messages quote
 
   // `before_read` runs before every read from `source`, any of which may wait for input; when it
