@@ -88,7 +88,7 @@ __attribute__((target("avx2,bmi"))) const char* SkipSpaceAvx2(const char* p) {
   const __m256i four = _mm256_set1_epi8(4);
   for (;; p += 64) {
     uint64_t space = 0;
-    for (int half = 0; half < 2; ++half) {
+    for (ptrdiff_t half = 0; half < 2; ++half) {
       const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * half));
       const __m256i from_tab = _mm256_sub_epi8(bytes, tab);  // \t..\r: 0..4
       const __m256i is_space =
@@ -157,7 +157,7 @@ struct ByteClasses {
 
 __attribute__((target("avx2"))) inline ByteClasses Classify64(const char* p) {
   ByteClasses classes{0, 0, 0, 0};
-  for (int half = 0; half < 2; ++half) {
+  for (ptrdiff_t half = 0; half < 2; ++half) {
     const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * half));
     const __m256i from_tab = _mm256_sub_epi8(bytes, _mm256_set1_epi8('\t'));  // \t..\r: 0..4
     const __m256i space = _mm256_or_si256(
@@ -169,7 +169,7 @@ __attribute__((target("avx2"))) inline ByteClasses Classify64(const char* p) {
     const __m256i minus = _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('-'));
     const __m256i sign = _mm256_or_si256(minus, _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('+')));
     // Lambdas do not take on the function's target, so the masks are gathered here.
-    const int shift = 32 * half;
+    const auto shift = 32 * half;
     classes.space |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(space))} << shift;
     classes.digit |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(digit))} << shift;
     classes.sign |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(sign))} << shift;

@@ -190,7 +190,7 @@ TEST(Driver, MalformedRecordAmongManyIsLocated) {
       if (i == bad && truncated) break;
       if (i == bad) (cost ? price : value) = token;
       if (i == bad) column = cost ? value.size() + 2 : 1;
-      input += value + " " + price + "\n";
+      input.append(value).append(" ").append(price).append("\n");
     }
     std::string got,
         want = "<input>:" + std::to_string(bad + 1) + ":" + std::to_string(column) + ": ";

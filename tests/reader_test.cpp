@@ -181,8 +181,8 @@ TEST(Reader, ManyAtATimeAgreesWithOneAtATime) {
     for (int n = pick(0, 120); n > 0; --n) {
       const int kind = pick(0, 9);
       std::string token = std::to_string(pick(kind < 3 ? 0 : -2147483647 - 1, 2147483647));
-      if (kind == 3) token = "+" + token;
-      if (kind == 4) token = std::string(pick(1, 20), '0') + token;
+      if (kind == 3) token.insert(token.begin(), '+');
+      if (kind == 4) token.insert(0, static_cast<size_t>(pick(1, 20)), '0');
       if (kind == 5 && pick(0, 9) == 0) token = odd[pick(0, static_cast<int>(odd.size()) - 1)];
       input += token;
       for (int gap = pick(1, kind == 6 ? 70 : 2); gap > 0; --gap)
