@@ -51,8 +51,9 @@ inline int64_t HalfSize(int32_t N) { return N / 2; }
 
 // Grows c to a block, d to at least C + 1 entries and Q's storage to what the sweeps need (when
 // 0 <= h <= C): 2h costs and a little padding, or, for a sweep that counts costs, a count for
-// every value the costs span. The case's records must stand at a[1..C], in any order. Returns
-// false when memory runs out, leaving the tables usable but possibly too short for the case.
+// every value the costs span where memory allows. The case's records must stand at a[1..C], in
+// any order. Returns false when memory runs out, leaving the tables usable but possibly too
+// short for the case.
 [[nodiscard]] bool PrepareTables(const CaseHeader& header, Tables& tables);
 
 // Receives the lower sums block by block as the forward sweep computes them.

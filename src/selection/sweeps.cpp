@@ -463,14 +463,16 @@ bool PrepareTables(const CaseHeader& header, Tables& tables) {
   }
   if (tables.d.size() < entries && !tables.d.Resize(entries)) return false;
   if (h < 0 || h > header.C) return true;
-  size_t need = 2 * static_cast<size_t>(h) + kHeapSweepExtra;
+  const size_t heap = 2 * static_cast<size_t>(h) + kHeapSweepExtra;
+  size_t need = heap;
   if (const int64_t C = header.C; 2 * h < C && HeapSize(h, C - 2 * h) >= kCountSweepMin) {
     const CostSpan costs = SpanOfCosts(tables.a.data() + 1, 1, C);
     if (CountsCosts(HeapSize(h, C - 2 * h), costs.span, C)) {
       need = std::max(need, CountSweep::Storage(static_cast<size_t>(costs.span)));
     }
   }
-  return tables.Q.Reserve(need);
+  // Counts can take more room than the heap; where memory runs short, the sweeps keep the heap.
+  return tables.Q.Reserve(need) || tables.Q.Reserve(heap);
 }
 
 void SweepForward(const CaseHeader& header, Tables& tables, LowerSumReader& reader) {
