@@ -161,9 +161,10 @@ class Run {
           return false;
         }
       }
-      if (got != 0 && got % 2 == 0) continue;
-      int32_t value = got % 2 == 1 ? batch[got - 1] : 0, cost;
-      ReadStatus status = got % 2 == 1 ? ReadStatus::kValue : reader_.Next(&value);
+      const bool value_read = got % 2 == 1;  // the batch ended between a value and its cost
+      if (got != 0 && !value_read) continue;
+      int32_t value = value_read ? batch[got - 1] : 0, cost;
+      ReadStatus status = value_read ? ReadStatus::kValue : reader_.Next(&value);
       const bool have_value = status == ReadStatus::kValue;
       if (have_value) status = reader_.Next(&cost);
       if (status != ReadStatus::kValue) {

@@ -82,20 +82,23 @@ inline unsigned NulMask16(__m128i bytes) {
 #if defined(__x86_64__)
 namespace {
 
+// One bit for each of the 32 bytes of `bytes` that is white space, the first byte lowest.
+__attribute__((target("avx2"))) inline uint64_t SpaceMask32(__m256i bytes) {
+  const __m256i from_tab = _mm256_sub_epi8(bytes, _mm256_set1_epi8('\t'));  // \t..\r: 0..4
+  const __m256i space =
+      _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' ')),
+                      _mm256_cmpeq_epi8(_mm256_min_epu8(from_tab, _mm256_set1_epi8(4)), from_tab));
+  return static_cast<uint32_t>(_mm256_movemask_epi8(space));
+}
+
+__attribute__((target("avx2"))) inline __m256i Load32(const char* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
 // SkipSpace's loop with AVX2, 64 bytes a step.
 __attribute__((target("avx2,bmi"))) const char* SkipSpaceAvx2(const char* p) {
-  const __m256i blank = _mm256_set1_epi8(' '), tab = _mm256_set1_epi8('\t');
-  const __m256i four = _mm256_set1_epi8(4);
   for (;; p += 64) {
-    uint64_t space = 0;
-    for (ptrdiff_t half = 0; half < 2; ++half) {
-      const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * half));
-      const __m256i from_tab = _mm256_sub_epi8(bytes, tab);  // \t..\r: 0..4
-      const __m256i is_space =
-          _mm256_or_si256(_mm256_cmpeq_epi8(bytes, blank),
-                          _mm256_cmpeq_epi8(_mm256_min_epu8(from_tab, four), from_tab));
-      space |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(is_space))} << (32 * half);
-    }
+    const uint64_t space = SpaceMask32(Load32(p)) | SpaceMask32(Load32(p + 32)) << 32;
     if (space != ~uint64_t{0}) return p + std::countr_one(space);
   }
 }
@@ -103,14 +106,14 @@ __attribute__((target("avx2,bmi"))) const char* SkipSpaceAvx2(const char* p) {
 }  // namespace
 #endif
 
-const char* IntReader::SkipSpace(const char* p) {
+const char* IntReader::SkipSpace(const char* p) const {
 #if defined(__SSE2__)
   // Most runs are short; a long one goes on with wider steps where the CPU has them.
   if (const unsigned space = SpaceMask16(Load16(p)); space != 0xffff) {
     return p + std::countr_one(space);
   }
 #if defined(__x86_64__)
-  if (ActiveCpuLevel() >= CpuLevel::kAvx2) return SkipSpaceAvx2(p + 16);
+  if (wide_) return SkipSpaceAvx2(p + 16);
 #endif
   for (p += 16;; p += 16) {
     if (const unsigned space = SpaceMask16(Load16(p)); space != 0xffff) {
@@ -158,11 +161,7 @@ struct ByteClasses {
 __attribute__((target("avx2"))) inline ByteClasses Classify64(const char* p) {
   ByteClasses classes{0, 0, 0, 0};
   for (ptrdiff_t half = 0; half < 2; ++half) {
-    const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * half));
-    const __m256i from_tab = _mm256_sub_epi8(bytes, _mm256_set1_epi8('\t'));  // \t..\r: 0..4
-    const __m256i space = _mm256_or_si256(
-        _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' ')),
-        _mm256_cmpeq_epi8(_mm256_min_epu8(from_tab, _mm256_set1_epi8(4)), from_tab));
+    const __m256i bytes = Load32(p + 32 * half);
     const __m256i from_zero = _mm256_sub_epi8(bytes, _mm256_set1_epi8('0'));
     const __m256i digit =
         _mm256_cmpeq_epi8(_mm256_min_epu8(from_zero, _mm256_set1_epi8(9)), from_zero);
@@ -170,7 +169,7 @@ __attribute__((target("avx2"))) inline ByteClasses Classify64(const char* p) {
     const __m256i sign = _mm256_or_si256(minus, _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('+')));
     // Lambdas do not take on the function's target, so the masks are gathered here.
     const auto shift = 32 * half;
-    classes.space |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(space))} << shift;
+    classes.space |= SpaceMask32(bytes) << shift;
     classes.digit |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(digit))} << shift;
     classes.sign |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(sign))} << shift;
     classes.minus |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(minus))} << shift;

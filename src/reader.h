@@ -113,7 +113,7 @@ class IntReader {
   static bool IsSpace(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
   // The first byte at or after `p` that is not white space, looking at 16 bytes a step, or 64
   // with AVX2: runs of white space can be long. The NUL after the data ends every run.
-  static const char* SkipSpace(const char* p);
+  const char* SkipSpace(const char* p) const;
   // The high bit of each byte of `word` that is white space, and of each that is NUL: exact
   // byte by byte, for targets without the 16-byte steps.
   static uint64_t SpaceBits8(uint64_t word) {
@@ -207,7 +207,7 @@ class IntReader {
                          // before it is white space, or it starts the data
   const char* end_;      // one past the last byte read
   bool at_end_ = false;  // the source has reported the end of input
-  const bool wide_;      // ReadMany may use AVX2: the CPU level in use when it was made allows it
+  const bool wide_;  // AVX2 may be used: the CPU level in use when the reader was made allows it
 
   // Line accounting, done in bulk at each refill rather than per byte.
   const char* counted_;      // newlines before this byte of the buffer are in line_
