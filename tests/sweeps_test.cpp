@@ -39,9 +39,10 @@ class Gathered final : public LowerSumReader {
   int64_t next_ = 0;
 };
 
-// Runs both sweeps on `tables`, whose d is first set to kUnset, and returns the lower sums by
-// position (kUnset beyond the last one handed over).
+// Runs both sweeps on `tables`, prepared for `header` and with d first set to kUnset, and
+// returns the lower sums by position (kUnset beyond the last one handed over).
 std::vector<int64_t> SweepBoth(const CaseHeader& header, Tables& tables) {
+  if (!PrepareTables(header, tables)) abort();
   std::fill(tables.d.begin(), tables.d.end(), kUnset);
   SweepBackward(header, tables);
   Gathered gathered(tables);

@@ -30,11 +30,18 @@ struct CaseHeader {
 // The storage a case works in. It grows on demand and keeps its capacity from case to case, so a
 // run of cases allocates only when a case is larger than every earlier one. Entries a case has
 // not written hold whatever an earlier case (or nothing) left there.
+// The least of a case's costs and how many values its costs span, from the least to the largest.
+struct CostSpan {
+  int32_t least = 0;
+  int64_t span = 0;  // 0: not measured
+};
+
 struct Tables {
   Table<Record> a;   // a: the case's records at positions 1..C; position 0 holds no record
   Table<int64_t> c;  // c: least total cost of h records before each position of one block
   Table<int64_t> d;  // d[k]: least total cost of h records after position k
   Table<int32_t> Q;  // Q: the cheapest costs a sweep has passed: as a heap, or counted by cost
+  CostSpan costs;    // of the costs at a[1..C] where the sweeps count them (PrepareTables)
 };
 
 // The forward sweep hands its lower sums over this many positions at a time, so that c is a
@@ -50,10 +57,10 @@ inline constexpr size_t kHeapArity = 4;
 inline int64_t HalfSize(int32_t N) { return N / 2; }
 
 // Grows c to a block, d to at least C + 1 entries and Q's storage to what the sweeps need (when
-// 0 <= h <= C): 2h costs and a little padding, or, for a sweep that counts costs, a count for
-// every value the costs span where memory allows. The case's records must stand at a[1..C], in
-// any order. Returns false when memory runs out, leaving the tables usable but possibly too
-// short for the case.
+// 0 <= h <= C): 2h costs and a little padding, or, where the sweeps count costs, a count for
+// every value the costs span, whose span it then records in `costs` (else a span of 0). The
+// case's records must stand at a[1..C], in any order. Returns false when memory runs out,
+// leaving the tables usable but possibly too short for the case.
 [[nodiscard]] bool PrepareTables(const CaseHeader& header, Tables& tables);
 
 // Receives the lower sums block by block as the forward sweep computes them.

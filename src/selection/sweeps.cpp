@@ -149,25 +149,14 @@ constexpr size_t kHeapSweepExtra = 1 + (kHeapArity - 1) + 64 / sizeof(int32_t);
 constexpr int64_t kCountSweepMin = 2048;
 constexpr int64_t kCountSpanPerRecord = 2;
 
-// How many values the costs of C records, from `record` on by steps of `step`, span (at least 1),
-// and the least of them.
-struct CostSpan {
-  int32_t least;
-  int64_t span;
-};
-CostSpan SpanOfCosts(const Record* record, ptrdiff_t step, int64_t C) {
+// The span of the costs of C >= 1 records from `record` on.
+CostSpan SpanOfCosts(const Record* record, int64_t C) {
   int32_t least = record[0].second, most = least;
   for (int64_t i = 1; i < C; ++i) {
-    least = std::min(least, record[i * step].second);
-    most = std::max(most, record[i * step].second);
+    least = std::min(least, record[i].second);
+    most = std::max(most, record[i].second);
   }
   return {least, int64_t{most} - least + 1};
-}
-
-// Whether a sweep that keeps k costs should count costs spanning `span` values in a case of C
-// records.
-bool CountsCosts(int64_t k, int64_t span, int64_t C) {
-  return k >= kCountSweepMin && span <= kCountSpanPerRecord * C;
 }
 
 // The sweep over a large case. Q holds the cheapest costs passed in two parts: the first costs,
@@ -423,8 +412,8 @@ SortedSweepFn SortedSweepFor(int64_t vectors) {
 // opposite ends; the sums go to `out` a block of `block` passes at a time, and each block, as
 // passes first..end - 1, to `done`.
 template <class Done>
-void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, Table<int32_t>& Q,
-           int64_t* out, ptrdiff_t out_step, int64_t block, Done done) {
+void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, const CostSpan& costs,
+           Table<int32_t>& Q, int64_t* out, ptrdiff_t out_step, int64_t block, Done done) {
   if (h < 0 || C - 2 * h < 1) return;
   const int64_t passes = C - 2 * h, end = C - h;
   if (h > 0 && h <= kSortedHeapLimit && C <= kShortSweepLimit) {  // one block: C <= kSumBlock
@@ -439,17 +428,13 @@ void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, Table<int
       done(first, last);
     }
   };
-  const int64_t k = HeapSize(h, passes);
-  if (k >= kCountSweepMin) {
-    const CostSpan costs = SpanOfCosts(record, step, C);
-    const auto span = static_cast<size_t>(costs.span);
-    if (CountsCosts(k, costs.span, C) && CountSweep::Storage(span) <= Q.capacity()) {
-      CountSweep sweep(record, step, h, costs.least, span, Q.data());
-      run(sweep);
-      return;
-    }
+  if (const auto span = static_cast<size_t>(costs.span);
+      span > 0 && CountSweep::Storage(span) <= Q.capacity()) {
+    CountSweep sweep(record, step, h, costs.least, span, Q.data());
+    run(sweep);
+    return;
   }
-  HeapSweep sweep(record, step, h, k, Q.data());
+  HeapSweep sweep(record, step, h, HeapSize(h, passes), Q.data());
   run(sweep);
 }
 
@@ -463,29 +448,34 @@ bool PrepareTables(const CaseHeader& header, Tables& tables) {
   }
   if (tables.d.size() < entries && !tables.d.Resize(entries)) return false;
   if (h < 0 || h > header.C) return true;
+  // Both sweeps keep as many costs, and count them when there are many and their values few.
+  tables.costs = {};
   const size_t heap = 2 * static_cast<size_t>(h) + kHeapSweepExtra;
-  size_t need = heap;
-  if (const int64_t C = header.C; 2 * h < C && HeapSize(h, C - 2 * h) >= kCountSweepMin) {
-    const CostSpan costs = SpanOfCosts(tables.a.data() + 1, 1, C);
-    if (CountsCosts(HeapSize(h, C - 2 * h), costs.span, C)) {
-      need = std::max(need, CountSweep::Storage(static_cast<size_t>(costs.span)));
-    }
+  if (const int64_t C = header.C; 2 * h >= C || HeapSize(h, C - 2 * h) < kCountSweepMin) {
+    return tables.Q.Reserve(heap);
   }
+  const CostSpan costs = SpanOfCosts(tables.a.data() + 1, header.C);
+  if (costs.span > kCountSpanPerRecord * header.C) return tables.Q.Reserve(heap);
   // Counts can take more room than the heap; where memory runs short, the sweeps keep the heap.
-  return tables.Q.Reserve(need) || tables.Q.Reserve(heap);
+  if (tables.Q.Reserve(std::max(heap, CountSweep::Storage(static_cast<size_t>(costs.span))))) {
+    tables.costs = costs;
+    return true;
+  }
+  return tables.Q.Reserve(heap);
 }
 
 void SweepForward(const CaseHeader& header, Tables& tables, LowerSumReader& reader) {
   // Pass i is position i + 1.
-  Sweep(tables.a.data() + 1, 1, header.C, HalfSize(header.N), tables.Q, tables.c.data(), 1,
-        kSumBlock, [&reader](int64_t first, int64_t end) { reader.Read(first + 1, end); });
+  Sweep(tables.a.data() + 1, 1, header.C, HalfSize(header.N), tables.costs, tables.Q,
+        tables.c.data(), 1, kSumBlock,
+        [&reader](int64_t first, int64_t end) { reader.Read(first + 1, end); });
 }
 
 void SweepBackward(const CaseHeader& header, Tables& tables) {
   // Pass i is position C - i, and its sum goes to d[C - i].
   const int64_t C = header.C, h = HalfSize(header.N);
   if (h < 0 || C - 2 * h < 1) return;
-  Sweep(tables.a.data() + C, -1, C, h, tables.Q, tables.d.data() + C - h, -1, C,
+  Sweep(tables.a.data() + C, -1, C, h, tables.costs, tables.Q, tables.d.data() + C - h, -1, C,
         [](int64_t, int64_t) {});
 }
 
