@@ -120,8 +120,9 @@ void BM_Read(benchmark::State& state) {
     for (;;) {
       const size_t got = batch > 0 ? reader.ReadMany(values, batch) : 0;
       for (size_t i = 0; i < got; ++i) sum += values[i];
-      if (got == 0 && reader.Next(values) != ReadStatus::kValue) break;
-      if (got == 0) sum += values[0];
+      if (got > 0) continue;
+      if (reader.Next(values) != ReadStatus::kValue) break;
+      sum += values[0];
     }
     benchmark::DoNotOptimize(sum);
   }
