@@ -2,25 +2,11 @@
 #ifndef MAXMEDIAN_DRIVER_H_
 #define MAXMEDIAN_DRIVER_H_
 
-#include "message.h"
 #include "reader.h"
+#include "status.h"
 #include "writer.h"
 
 namespace maxmedian {
-
-// Exit statuses of the program, as its manual page documents them.
-enum ExitStatus : int {
-  kExitOk = 0,           // every case answered, the input ended cleanly
-  kExitBadInput = 1,     // the input is malformed; the answers before the fault were written
-  kExitIoError = 2,      // reading the input or writing the answers failed
-  kExitOutOfMemory = 2,  // there was not enough memory for a buffer or for a case
-};
-
-// How a run ended.
-struct RunResult {
-  int status;       // one of ExitStatus
-  Message message;  // "where: what" for standard error; empty when there is nothing to say
-};
 
 // Reads cases from `input` until it ends, writing each case's answer line to `output`; every
 // answer is written before the reader waits for more input. Stops at the first malformed case,

@@ -40,6 +40,28 @@ class Message {
   size_t size_ = 0;
 };
 
+// Adds `bytes` to `out` as a C-like string literal: quotes and backslashes escaped, bytes outside
+// printable ASCII as \xHH, so that a message stays one clean line whatever the bytes hold; "..."
+// follows when `truncated` says the bytes were cut short.
+inline void AppendQuoted(Message& out, std::string_view bytes, bool truncated = false) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out.Put('"');
+  for (const char ch : bytes) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (ch == '"' || ch == '\\') {
+      out.Put('\\');
+      out.Put(ch);
+    } else if (byte >= 0x20 && byte < 0x7f) {
+      out.Put(ch);
+    } else {
+      out << "\\x";
+      out.Put(kHex[byte >> 4]);
+      out.Put(kHex[byte & 0xf]);
+    }
+  }
+  out << (truncated ? "\"..." : "\"");
+}
+
 }  // namespace maxmedian
 
 #endif  // MAXMEDIAN_MESSAGE_H_

@@ -4,7 +4,8 @@
 
 #include <span>
 
-#include "selection/selection.h"
+#include "record.h"
+#include "table.h"
 
 namespace maxmedian {
 

@@ -4,7 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "decimal.h"
+#include <cstring>
 
 namespace maxmedian {
 
@@ -30,21 +30,25 @@ bool FdSink::Write(const char* data, size_t size) {
   return true;
 }
 
-bool AnswerWriter::Append(int32_t answer) {
-  if (kBufferSize - used_ < kMaxLine && !Flush()) return false;
-  char* out = FormatDecimal(answer, buffer_.data() + used_);
-  *out++ = '\n';
-  used_ = static_cast<size_t>(out - buffer_.data());
-  return write_error_ == 0;
+bool BufferedWriter::FlushMarked() {
+  if (write_error_ != 0) return false;
+  if (marked_ == 0) return true;
+  const bool ok = sink_.Write(buffer_.data(), marked_);
+  if (!ok) {
+    write_error_ = errno != 0 ? errno : EIO;
+    return false;
+  }
+  std::memmove(buffer_.data(), buffer_.data() + marked_, used_ - marked_);
+  used_ -= marked_;
+  marked_ = 0;
+  return true;
 }
 
-bool AnswerWriter::Flush() {
-  if (write_error_ != 0) return false;
-  if (used_ == 0) return true;
-  const bool ok = sink_.Write(buffer_.data(), used_);
-  used_ = 0;
-  if (!ok) write_error_ = errno != 0 ? errno : EIO;
-  return ok;
+RunResult FinishOutput(BufferedWriter& writer, const RunResult& result) {
+  if (writer.Flush()) return result;
+  const int error = writer.write_error();
+  if (error == EPIPE) return {kExitIoError, ""};
+  return {kExitIoError, SystemError(writer.sink_name(), "write", error)};
 }
 
 }  // namespace maxmedian

@@ -1,12 +1,15 @@
-// Writing answers, one decimal integer a line, through a buffer that is flushed on demand.
+// Writing output through a buffer that is flushed on demand: answer lines, converted cases.
 #ifndef MAXMEDIAN_WRITER_H_
 #define MAXMEDIAN_WRITER_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "decimal.h"
+#include "status.h"
 #include "table.h"
 
 namespace maxmedian {
@@ -47,39 +50,75 @@ class StringSink final : public ByteSink {
   std::string text;
 };
 
-// Buffers answer lines and hands them to a sink when the buffer fills or Flush is called.
-class AnswerWriter {
+// Buffers output and hands it to a sink when the buffer fills or Flush is called. A mark
+// separates what is whole (answer lines, converted cases) from what is still being built, so
+// that a fault can take back an unfinished piece as long as it has not left the buffer.
+class BufferedWriter {
  public:
-  static constexpr size_t kBufferSize = size_t{1} << 16;
+  static constexpr size_t kDefaultBufferSize = size_t{1} << 16;
+  static constexpr size_t kMaxNumber = 11;  // "-2147483648"
 
   // Check ok() before any other call.
-  explicit AnswerWriter(ByteSink& sink) : sink_(sink) {
-    (void)buffer_.Resize(kBufferSize);  // a failure leaves the buffer empty: see ok()
+  explicit BufferedWriter(ByteSink& sink, size_t buffer_size = kDefaultBufferSize) : sink_(sink) {
+    (void)buffer_.Resize(std::max(buffer_size, 4 * kMaxNumber));  // failure: see ok()
   }
-  AnswerWriter(const AnswerWriter&) = delete;
-  AnswerWriter& operator=(const AnswerWriter&) = delete;
+  BufferedWriter(const BufferedWriter&) = delete;
+  BufferedWriter& operator=(const BufferedWriter&) = delete;
 
   // Whether the buffer could be allocated; if not, the writer must not be used.
   bool ok() const { return !buffer_.empty(); }
+  // How many bytes Room may ask for at once.
+  size_t capacity() const { return buffer_.size(); }
 
-  // Adds the line "<answer>\n". Returns false once any write has failed; the line is then lost.
-  bool Append(int32_t answer);
-  // Writes every buffered line. Returns false, with write_error() set, if this or an earlier
-  // write failed; nothing more is written after a failure.
-  bool Flush();
-  // The name of the sink the lines go to.
+  // Adds the line "<answer>\n" and marks it whole. Returns false once any write has failed; the
+  // line is then lost.
+  bool Append(int32_t answer) {
+    char* out = Room(kMaxNumber + 1);
+    if (out == nullptr) return false;
+    out = FormatDecimal(answer, out);
+    *out++ = '\n';
+    Commit(out);
+    Mark();
+    return true;
+  }
+  // Room for `size` bytes (at most capacity()) at the end of the buffer, flushing everything
+  // first if need be; null once any write has failed. Commit says how much was used.
+  char* Room(size_t size) {
+    if (buffer_.size() - used_ < size && !Flush()) return nullptr;
+    return write_error_ == 0 ? buffer_.data() + used_ : nullptr;
+  }
+  // Keeps the bytes written since Room, up to `end`.
+  void Commit(const char* end) { used_ = static_cast<size_t>(end - buffer_.data()); }
+  // Marks everything kept so far as whole.
+  void Mark() { marked_ = used_; }
+  // Takes back what was kept after the mark, as far as it is still in the buffer.
+  void DropUnmarked() { used_ = marked_; }
+  // Writes everything up to the mark; what follows it stays in the buffer. Returns false, with
+  // write_error() set, if this or an earlier write failed; nothing more is written after that.
+  bool FlushMarked();
+  // Writes everything kept, marked or not; returns as FlushMarked does.
+  bool Flush() {
+    Mark();
+    return FlushMarked();
+  }
+  // The name of the sink the output goes to.
   std::string_view sink_name() const { return sink_.name(); }
   // The errno of the first failed write, or 0.
   int write_error() const { return write_error_; }
 
  private:
-  static constexpr size_t kMaxLine = 12;  // "-2147483648\n"
-
   ByteSink& sink_;
   Table<char> buffer_;
-  size_t used_ = 0;
+  size_t used_ = 0;    // bytes kept in the buffer
+  size_t marked_ = 0;  // of which whole
   int write_error_ = 0;
 };
+
+// Ends a run: writes everything kept in `writer` and returns `result`, unless writing failed,
+// which outranks whatever else went wrong (the output is what the caller came for). A failure
+// because the reader of the output has gone (EPIPE) gives kExitIoError and no message, any other
+// kExitIoError and the system's reason.
+RunResult FinishOutput(BufferedWriter& writer, const RunResult& result);
 
 }  // namespace maxmedian
 

@@ -46,9 +46,15 @@ class WellFormed(unittest.TestCase):
         p = run(b"\v+03\t0005\r\n070\f30 25\n+50 21\n20 0020\n-0 18\n35 30   ")
         self.assertEqual((p.returncode, p.stdout, p.stderr), (0, b"35\n", b""))
 
-    def test_arguments_are_ignored(self):
-        p = run(WORKED, ["--help", "x"])
-        self.assertEqual((p.returncode, p.stdout), (0, b"35\n"))
+    def test_arguments_are_ignored_with_a_notice(self):
+        # The same answers and status as without them, and one line that names them and the
+        # version; without arguments nothing is said (the tests above).
+        for data, status, answers in ((WORKED, 0, b"35\n"), (WORKED + b"1", 1, b"35\n")):
+            p = run(data, ["cases.txt", "--version"])
+            self.assertEqual((p.returncode, p.stdout), (status, answers))
+            notice = p.stderr.splitlines()[0]
+            self.assertRegex(notice, rb'^maxmedian: ignoring arguments \(maxmedian [0-9.]+ reads '
+                             rb'cases from standard input only\): "cases.txt" "--version"$')
 
 
 class BadInput(unittest.TestCase):

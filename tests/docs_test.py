@@ -6,7 +6,7 @@ import os, pwd, random, re, shlex, shutil, socket, stat, subprocess, sys, tempfi
 import unittest
 
 import e2e
-from e2e import COMMAND, SOURCE_DIR
+from e2e import COMMAND, CONVERTER, SOURCE_DIR
 
 
 def read(name):
@@ -47,8 +47,7 @@ class Shell:
         self.dir = tempfile.mkdtemp()
         bin_dir = os.path.join(self.dir, ".bin")
         os.mkdir(bin_dir)
-        converter = [sys.executable, os.path.join(SOURCE_DIR, "tools", "one-case-per-line.py")]
-        for name, command in (("maxmedian", COMMAND), ("maxmedian-one-case-per-line", converter)):
+        for name, command in (("maxmedian", COMMAND), ("maxmedian-one-case-per-line", CONVERTER)):
             wrapper = os.path.join(bin_dir, name)
             with open(wrapper, "w") as f:
                 f.write("#!/bin/sh\nexec " + " ".join(map(shlex.quote, command)) + ' "$@"\n')
@@ -93,14 +92,8 @@ class Examples(unittest.TestCase):
     def test_install_as_written(self):
         # The README's install command, from the build directory of the program under test into
         # a scratch home; the installed program and converter then answer the example.
-        block = next(text for _, text in fenced_blocks(section(read("README.md"), "Install"))
-                     if "cmake --install" in text)
-        build_dir = os.path.dirname(os.path.abspath(COMMAND[-1]))
         home = os.path.join(self.shell.dir, "home")
-        status, output = self.shell.run(block.replace("build/release", shlex.quote(build_dir)),
-                                        cwd=SOURCE_DIR, HOME=home)
-        self.assertEqual(status, 0, output)
-        installed = os.path.join(home, ".local")
+        installed = install_as_written(self.shell, home)
         example = os.path.join(SOURCE_DIR, "examples", "worked.txt")
         status, output = self.shell.run(
             f"PATH={installed}/bin:/usr/bin:/bin; command -v maxmedian maxmedian-one-case-per-line"
@@ -123,6 +116,18 @@ class Examples(unittest.TestCase):
         self.assertEqual((status, output), (0, shown))
 
 
+def install_as_written(shell, home):
+    """Runs the README's install command with HOME set to `home`, from the build directory of the
+    program under test. Returns the prefix it installed under."""
+    block = next(text for _, text in fenced_blocks(section(read("README.md"), "Install"))
+                 if "cmake --install" in text)
+    build_dir = os.path.dirname(os.path.abspath(COMMAND[-1]))
+    status, output = shell.run(block.replace("build/release", shlex.quote(build_dir)),
+                               cwd=SOURCE_DIR, HOME=home)
+    assert status == 0, output
+    return os.path.join(home, ".local")
+
+
 def recipes():
     """The sh blocks of the README's "Using every core", in order."""
     return [text for kind, text in fenced_blocks(section(read("README.md"), "Using every core"))
@@ -130,8 +135,8 @@ def recipes():
 
 
 def case_files(shell):
-    """Random cases in the usual layout, as cases.txt and as eight files of whole cases in parts/,
-    in the shell's directory. Returns the direct answers."""
+    """Random cases across many lines, with every kind of white space, as cases.txt in the
+    shell's directory. Returns the direct answers."""
     rand = random.Random(11)
     cases = []
     for _ in range(400):
@@ -140,21 +145,19 @@ def case_files(shell):
             f"{numbers[i]} {numbers[i + 1]}\n" for i in range(3, len(numbers), 2)))
     with open(os.path.join(shell.dir, "cases.txt"), "w") as f:
         f.write("".join(cases))
-    os.mkdir(os.path.join(shell.dir, "parts"))
-    for part in range(8):
-        with open(os.path.join(shell.dir, "parts", f"part-{part:02}"), "w") as f:
-            f.write("".join(cases[part * 50:(part + 1) * 50]))
     status, want = shell.run("maxmedian < cases.txt")
     assert (status, want.count("\n")) == (0, 400), (status, want)
     return want
 
 
 class LoopbackSsh:
-    """An sshd of its own on the loopback, with throw-away keys, that runs commands with the
-    shell's programs on the PATH. `ssh` is the client command and `host` the name to give it;
-    `home` is where a session starts. Raises unittest.SkipTest when sshd cannot start."""
+    """An sshd of its own on the loopback, with throw-away keys, whose sessions get nothing on
+    their PATH beyond sshd's default: only HOME is set, to `home`, so that the user's own start-up
+    files play no part and what the test installs stays out of the real home. Sessions start in
+    the user's real home directory, `self.home`. `ssh` is the client command and `host` the name
+    to give it. Raises unittest.SkipTest when sshd cannot start."""
 
-    def __init__(self, shell):
+    def __init__(self, home):
         sshd, ssh = shutil.which("sshd") or "/usr/sbin/sshd", shutil.which("ssh")
         if not (os.path.exists(sshd) and ssh and shutil.which("ssh-keygen")):
             raise unittest.SkipTest("no sshd or ssh (Debian: openssh-server, openssh-client)")
@@ -174,9 +177,7 @@ class LoopbackSsh:
                     f"AuthorizedKeysFile {key('authorized_keys')}\nPidFile none\n"
                     "PasswordAuthentication no\nKbdInteractiveAuthentication no\nUsePAM no\n"
                     "StrictModes no\nPermitRootLogin prohibit-password\n"
-                    # A home of its own, so that no start-up file of the user's slows every
-                    # session; sessions still start in the user's home directory.
-                    f"SetEnv PATH={shell.env['PATH']} HOME={self.dir}\n")
+                    f"SetEnv HOME={home}\n")
         with open(key("ssh_config"), "w") as f:
             f.write(f"Host maxmedian-test\n HostName 127.0.0.1\n Port {port}\n"
                     f" User {pwd.getpwuid(os.getuid()).pw_name}\n IdentityFile {key('user')}\n"
@@ -191,16 +192,23 @@ class LoopbackSsh:
                                            stderr=log)
         for _ in range(100):
             if self.server.poll() is not None:
-                with open(key("sshd.log"), errors="replace") as log:
-                    reason = log.read()
                 self.close()
-                raise unittest.SkipTest("sshd did not start: " + reason)
+                raise unittest.SkipTest("sshd did not start: " + self.log())
             if subprocess.run(self.ssh.split() + [self.host, "true"],
                               capture_output=True).returncode == 0:
                 return
             time.sleep(0.1)
         self.close()
         raise unittest.SkipTest("sshd did not answer")
+
+    def run(self, command):
+        """Runs `command` in a session; returns its status and output."""
+        p = subprocess.run(self.ssh.split() + [self.host, command], capture_output=True, timeout=60)
+        return p.returncode, p.stdout.decode() + p.stderr.decode()
+
+    def log(self):
+        with open(os.path.join(self.dir, "sshd.log"), errors="replace") as log:
+            return log.read()
 
     def close(self):
         if self.server.poll() is None:
@@ -211,44 +219,61 @@ class LoopbackSsh:
 
 @unittest.skipUnless(shutil.which("parallel"), "GNU parallel is not installed")
 class Recipes(unittest.TestCase):
-    def test_using_every_core(self):
-        shell = Shell()
-        self.addCleanup(shell.close)
-        want = case_files(shell)
+    def run_recipes(self, shell, want, **env):
+        """Runs the recipes in order in the shell's directory; those that print must print the
+        answers `want`, in order. Returns how many printed."""
         answered = 0
         for recipe in recipes():
-            status, output = shell.run(f"set -e\n{recipe}", HOSTS=":", PARALLEL="--will-cite")
+            status, output = shell.run(f"set -e\n{recipe}", PARALLEL="--will-cite", **env)
             self.assertEqual(status, 0, (recipe, output))
-            # Steps that prepare data print nothing; the others print every answer, in order.
             # parallel's warnings about a remote-only option run on this machine are dropped.
             output = "".join(l + "\n" for l in output.splitlines()
                              if not l.startswith("parallel: Warning:"))
             if output:
                 self.assertEqual(output, want, recipe)
                 answered += 1
-        self.assertGreaterEqual(answered, 3)
-        # The last recipe split the file into parts of whole cases: they answer as the whole.
-        self.assertEqual(shell.run(recipes()[0])[1], want)
+        return answered
 
-    def test_machines_over_ssh(self):
-        # The recipe for other machines, against an sshd on this one: each part is sent to the
-        # session's home directory, answered there and removed, so the answers can only be right
-        # if the transfer happened.
+    def test_using_every_core(self):
+        # Top to bottom, on cases of one's own and in an empty directory on the sample cases;
+        # ":" runs the recipes for other machines on this one.
         shell = Shell()
         self.addCleanup(shell.close)
         want = case_files(shell)
-        server = LoopbackSsh(shell)
+        self.assertGreaterEqual(self.run_recipes(shell, want, HOSTS=":"), 4)
+        self.assertEqual(len(os.listdir(os.path.join(shell.dir, "parts"))), 8)
+        fresh = Shell()
+        self.addCleanup(fresh.close)
+        status, output = fresh.run(recipes()[0] + "\nmaxmedian < cases.txt")
+        self.assertEqual((status, output.count("\n")), (0, 1000), output)
+        self.assertGreaterEqual(self.run_recipes(fresh, output, HOSTS=":"), 4)
+
+    @unittest.skipIf(e2e.EMULATED, "the installed program would need the emulator")
+    def test_machines_over_ssh(self):
+        # The recipes against an sshd on this machine, with maxmedian installed as the README says
+        # in a home whose bin directory no session has on its PATH. The transfer form sends each
+        # part to the session's directory, answers it there and removes it, so its answers can
+        # only be right if the transfer happened; the shared form answers the parts in place.
+        shell = Shell()
+        self.addCleanup(shell.close)
+        want = case_files(shell)
+        home = os.path.join(shell.dir, "home")
+        install_as_written(shell, home)
+        server = LoopbackSsh(home)
         self.addCleanup(server.close)
-        recipe = next(r for r in recipes() if "--sshlogin" in r)
+        status, output = server.run("command -v maxmedian")
+        self.assertNotEqual(status, 0, "maxmedian is on a session's PATH already: " + output)
         remote_parts = os.path.join(server.home, "parts")
         had_parts = os.path.exists(remote_parts)
         self.assertFalse(had_parts and os.listdir(remote_parts), "parts/ in the home directory")
-        status, output = shell.run(f"set -e\n{recipe}", HOSTS=server.host, PARALLEL="--will-cite",
-                                   PARALLEL_SSH=server.ssh)
+        try:
+            answered = self.run_recipes(shell, want, HOSTS=server.host, PARALLEL_SSH=server.ssh)
+        except AssertionError as failure:
+            raise AssertionError(f"{failure}\nsshd's log:\n{server.log()}") from None
         left = os.listdir(remote_parts) if os.path.exists(remote_parts) else []
         if not had_parts:
             shutil.rmtree(remote_parts, ignore_errors=True)
-        self.assertEqual((status, output), (0, want))
+        self.assertGreaterEqual(answered, 4)
         self.assertEqual(left, [], "--cleanup left transferred files behind")
 
 

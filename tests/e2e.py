@@ -2,7 +2,8 @@
 one group of tests (a TestCase class) and tells CTest when the whole group was skipped.
 
 A test script is run as: SCRIPT SOURCE_DIR GROUP COMMAND..., where COMMAND is the built binary,
-after an emulator such as qemu-aarch64 when the binary is for another architecture."""
+after an emulator such as qemu-aarch64 when the binary is for another architecture. A relative
+COMMAND is taken from the current directory."""
 import os
 import subprocess
 import sys
@@ -12,7 +13,12 @@ SKIPPED = 77  # the exit status CTest is told means "skipped"
 SOURCE_DIR = sys.argv[1] if len(sys.argv) > 3 else ""
 GROUP = sys.argv[2] if len(sys.argv) > 3 else ""
 COMMAND = sys.argv[3:]
+if COMMAND and os.sep in COMMAND[-1]:  # a path from here, good from any directory
+    COMMAND[-1] = os.path.abspath(COMMAND[-1])
 EMULATED = len(COMMAND) > 1  # the binary runs under an emulator
+# The converter to one case per line, built beside the program.
+CONVERTER = COMMAND[:-1] + [os.path.join(os.path.dirname(COMMAND[-1]),
+                                         "maxmedian-one-case-per-line")] if COMMAND else []
 SANITIZED = bool(os.environ.get("MAXMEDIAN_SANITIZED"))  # built with the sanitizers
 
 

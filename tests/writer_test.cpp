@@ -14,7 +14,7 @@ using testing::LimitedSink;
 
 TEST(Writer, FormatsEveryRange) {
   StringSink sink;
-  AnswerWriter writer(sink);
+  BufferedWriter writer(sink);
   for (int32_t answer : {0, -1, 7, 10, -10, 1000000000, testing::kMax32, testing::kMin32}) {
     EXPECT_TRUE(writer.Append(answer));
   }
@@ -25,7 +25,7 @@ TEST(Writer, FormatsEveryRange) {
 
 TEST(Writer, FlushesWhenTheBufferFills) {
   StringSink sink;
-  AnswerWriter writer(sink);
+  BufferedWriter writer(sink);
   std::string want;
   for (int i = 0; i < 100000; ++i) {
     ASSERT_TRUE(writer.Append(i - 50000));
@@ -39,7 +39,7 @@ TEST(Writer, FlushesWhenTheBufferFills) {
 
 TEST(Writer, AFailedWriteIsReportedAndSticks) {
   LimitedSink sink(0, ENOSPC);
-  AnswerWriter writer(sink);
+  BufferedWriter writer(sink);
   writer.Append(5);
   EXPECT_FALSE(writer.Flush());
   EXPECT_EQ(writer.write_error(), ENOSPC);
@@ -49,8 +49,8 @@ TEST(Writer, AFailedWriteIsReportedAndSticks) {
 }
 
 TEST(Writer, AFailureWhileFillingStopsAppending) {
-  LimitedSink sink(AnswerWriter::kBufferSize, ENOSPC);
-  AnswerWriter writer(sink);
+  LimitedSink sink(BufferedWriter::kDefaultBufferSize, ENOSPC);
+  BufferedWriter writer(sink);
   bool ok = true;
   for (int i = 0; i < 100000 && ok; ++i) ok = writer.Append(123456);
   EXPECT_FALSE(ok);
@@ -59,7 +59,7 @@ TEST(Writer, AFailureWhileFillingStopsAppending) {
 
 TEST(Writer, EmptyFlushWritesNothing) {
   LimitedSink sink(0, ENOSPC);
-  AnswerWriter writer(sink);
+  BufferedWriter writer(sink);
   EXPECT_TRUE(writer.Flush());
   EXPECT_EQ(writer.write_error(), 0);
 }

@@ -5,37 +5,23 @@
 #ifndef MAXMEDIAN_SELECTION_SELECTION_H_
 #define MAXMEDIAN_SELECTION_SELECTION_H_
 
-#include <compare>
 #include <cstddef>
 #include <cstdint>
 
+#include "record.h"
 #include "table.h"
 
 namespace maxmedian {
 
-// One record of a case: ordered by value, then by cost, both as signed numbers.
-struct Record {
-  int32_t first;   // the value: what an answer reports
-  int32_t second;  // the cost: what a choice sums
-  friend auto operator<=>(const Record&, const Record&) = default;
-};
-
-// The three numbers that open a case.
-struct CaseHeader {
-  int32_t N;  // size of a choice: 2h + 1 records, with h = N / 2 truncated toward zero
-  int32_t C;  // number of records
-  int32_t F;  // budget: the most a choice may cost
-};
-
-// The storage a case works in. It grows on demand and keeps its capacity from case to case, so a
-// run of cases allocates only when a case is larger than every earlier one. Entries a case has
-// not written hold whatever an earlier case (or nothing) left there.
 // The least of a case's costs and how many values its costs span, from the least to the largest.
 struct CostSpan {
   int32_t least = 0;
   int64_t span = 0;  // 0: not measured
 };
 
+// The storage a case works in. It grows on demand and keeps its capacity from case to case, so a
+// run of cases allocates only when a case is larger than every earlier one. Entries a case has
+// not written hold whatever an earlier case (or nothing) left there.
 struct Tables {
   Table<Record> a;   // a: the case's records at positions 1..C; position 0 holds no record
   Table<int64_t> c;  // c: least total cost of h records before each position of one block

@@ -1,0 +1,113 @@
+// The case grammar on top of IntReader: which number is expected next, and the message for each
+// way a case can be malformed. Records come many at a time through IntReader::ReadMany where it
+// can; whatever it leaves (a token cut by a read, anything unusual) is read and judged one token
+// at a time.
+#include "case_reader.h"
+
+#include <algorithm>
+
+namespace maxmedian {
+CaseReader::HeaderRead CaseReader::ReadHeader(CaseHeader& header) {
+  static constexpr const char* kField[] = {"the choice size N", "the record count C",
+                                           "the budget F"};
+  int32_t* const field[] = {&header.N, &header.C, &header.F};
+  ++number_;
+  for (int i = 0; i < 3; ++i) {
+    const ReadStatus status = reader_.Next(field[i]);
+    if (status == ReadStatus::kValue) {
+      // Checked at once, while the reader can still locate the count.
+      if (i == 1 && header.C < 0) {
+        Fail(kExitBadInput, Where() << "expected a record count C of 0 or more for case " << number_
+                                    << ", found " << header.C);
+        return HeaderRead::kFailed;
+      }
+      continue;
+    }
+    if (status == ReadStatus::kEnd) {
+      if (i == 0) return HeaderRead::kInputEnded;
+      Fail(kExitBadInput, Where() << "input ends inside the header of case " << number_
+                                  << ": found " << i << " of its 3 numbers (N C F)");
+    } else {
+      Message what;
+      what << kField[i] << " of case " << number_;
+      FailToken(status, what);
+    }
+    return HeaderRead::kFailed;
+  }
+  count_ = left_ = header.C;
+  return HeaderRead::kRead;
+}
+
+size_t CaseReader::ReadRecords(Record* records, size_t max) {
+  int32_t batch[2 * kBatchRecords];
+  size_t stored = 0;
+  while (!failed_ && left_ > 0 && stored < max) {
+    const auto wanted =
+        2 * std::min<size_t>({static_cast<size_t>(left_), max - stored, kBatchRecords});
+    const size_t got = wanted >= kBatchMin ? reader_.ReadMany(batch, wanted) : 0;
+    for (size_t j = 0; j + 1 < got; j += 2) records[stored++] = {batch[j], batch[j + 1]};
+    left_ -= static_cast<int64_t>(got / 2);
+    const bool value_read = got % 2 == 1;  // the batch ended between a value and its cost
+    if (got != 0 && !value_read) continue;
+    // One record a token at a time: what the batch could not take.
+    const int64_t index = count_ - left_ + 1;
+    int32_t value = value_read ? batch[got - 1] : 0, cost;
+    ReadStatus status = value_read ? ReadStatus::kValue : reader_.Next(&value);
+    const bool have_value = status == ReadStatus::kValue;
+    if (have_value) status = reader_.Next(&cost);
+    if (status != ReadStatus::kValue) {
+      if (status == ReadStatus::kEnd) {
+        Fail(kExitBadInput, Where() << "input ends inside case " << number_ << ": found "
+                                    << index - 1 << " of its " << count_ << " records"
+                                    << (have_value ? " and the value of the next" : ""));
+      } else {
+        Message what;
+        what << (have_value ? "the cost" : "the value") << " of record " << index << " of case "
+             << number_;
+        FailToken(status, what);
+      }
+      break;
+    }
+    records[stored++] = {value, cost};
+    --left_;
+  }
+  return stored;
+}
+
+Message CaseReader::Where() {
+  const Location at = reader_.TokenLocation();
+  Message message;
+  message << input_.name() << ":" << at.line << ":" << at.column << ": ";
+  return message;
+}
+
+void CaseReader::FailToken(ReadStatus status, const Message& what) {
+  switch (status) {
+    case ReadStatus::kNotInteger:
+    case ReadStatus::kOutOfRange: {
+      Message message = Where();
+      message << (status == ReadStatus::kNotInteger
+                      ? "expected an integer for "
+                      : "expected an integer from -2147483648 to 2147483647 for ")
+              << what.view() << ", found ";
+      AppendQuoted(message, reader_.TokenPrefix(), reader_.TokenTruncated());
+      Fail(kExitBadInput, message);
+      break;
+    }
+    case ReadStatus::kReadFailed:
+      Fail(kExitIoError, SystemError(input_.name(), "read", reader_.read_error()));
+      break;
+    case ReadStatus::kStopped:  // the before-read hook failed; its owner reports why
+    case ReadStatus::kValue:
+    case ReadStatus::kEnd:
+      Fail(kExitIoError, "");
+      break;
+  }
+}
+
+void CaseReader::Fail(int status, const Message& message) {
+  failed_ = true;
+  failure_ = {status, message};
+}
+
+}  // namespace maxmedian
