@@ -177,7 +177,7 @@ class LoopbackSsh:
                     f"AuthorizedKeysFile {key('authorized_keys')}\nPidFile none\n"
                     "PasswordAuthentication no\nKbdInteractiveAuthentication no\nUsePAM no\n"
                     "StrictModes no\nPermitRootLogin prohibit-password\n"
-                    f"SetEnv HOME={home}\n")
+                    f"SetEnv HOME={home}\nMaxStartups 2\n")
         with open(key("ssh_config"), "w") as f:
             f.write(f"Host maxmedian-test\n HostName 127.0.0.1\n Port {port}\n"
                     f" User {pwd.getpwuid(os.getuid()).pw_name}\n IdentityFile {key('user')}\n"

@@ -51,6 +51,13 @@ def main(module):
     fails, and SKIPPED when every one of them was skipped, with the reasons printed."""
     if len(sys.argv) < 4:
         sys.exit(f"usage: {sys.argv[0]} SOURCE_DIR GROUP COMMAND...")
+    # tests/CMakeLists.txt makes a CTest entry of each class that derives from unittest.TestCase
+    # directly; one that does not would never run.
+    for name, value in vars(module).items():
+        if (isinstance(value, type) and issubclass(value, unittest.TestCase)
+                and value.__bases__ != (unittest.TestCase,)):
+            sys.exit(f"{name}: derive test classes from unittest.TestCase directly, or CTest "
+                     "will not find them")
     suite = unittest.defaultTestLoader.loadTestsFromTestCase(getattr(module, GROUP))
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     if not result.wasSuccessful():
