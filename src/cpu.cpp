@@ -1,3 +1,5 @@
+// Which vector instructions the processor has, read once at start-up, and which of them the
+// program uses: the most it has, unless a test asks for less to check the other paths.
 #include "cpu.h"
 
 #include <algorithm>

@@ -1,3 +1,7 @@
+// The case loop of maxmedian: read a case's records into the table (growing it with what arrives,
+// not with what the header claims), order them, run the engine, write the answer. Reading and
+// every message about malformed input are the case reader's; this loop adds only the memory a
+// case needs and the message when it cannot have it.
 #include "driver.h"
 
 #include <algorithm>

@@ -1,3 +1,9 @@
+// Ordering a case's records by value, then cost. Which way depends on the case:
+//   - up to a few dozen records: every record ranked against every other, a vector at a time;
+//   - input already in order, reversed or nearly so: the records out of place are sorted alone
+//     and merged back;
+//   - otherwise: a radix sort on keys packed to the case's spread, whose first pass spreads the
+//     records into buckets small enough to rank (or, past the caches, to sort in cache).
 #include "order.h"
 
 #include <algorithm>

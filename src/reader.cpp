@@ -1,3 +1,7 @@
+// Reading integers from a byte stream: the token-at-a-time reader that judges every token and
+// places every message (NextSlow), the batch reader that takes 64 bytes a step with AVX2
+// (ReadManyAvx2), white-space skipping at vector speed, and the line and column of a token,
+// counted in bulk at each refill rather than byte by byte.
 #include "reader.h"
 
 #include <errno.h>

@@ -1,3 +1,5 @@
+// Storage for the tables: ordinary allocation for small blocks, and for large ones blocks aligned
+// to huge pages and advised to use them, since page faults are much of the cost of a big case.
 #include "table.h"
 
 #include <sys/mman.h>

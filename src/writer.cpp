@@ -1,3 +1,5 @@
+// Writing to a descriptor to the end, whatever the descriptor does (short writes, interruptions,
+// non-blocking), and the output buffer with its mark between whole and unfinished output.
 #include "writer.h"
 
 #include <errno.h>

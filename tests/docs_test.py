@@ -88,6 +88,11 @@ class Examples(unittest.TestCase):
         for block in blocks:
             self.check_session(block)
 
+    def test_manual_page_carries_the_recipes(self):
+        # The converter's manual page has the README's recipes word for word, which run below.
+        shown = man_examples(read("man/maxmedian-one-case-per-line.1.in"))
+        self.assertEqual(shown, recipes())
+
     @unittest.skipIf(e2e.EMULATED, "the installed program would need the emulator")
     def test_install_as_written(self):
         # The README's install command, from the build directory of the program under test into
@@ -103,6 +108,14 @@ class Examples(unittest.TestCase):
                          f"{installed}/bin/maxmedian-one-case-per-line\n" + answers + answers))
         for page in ("maxmedian.1.gz", "maxmedian-one-case-per-line.1.gz"):
             self.assertTrue(os.path.exists(os.path.join(installed, "share", "man", "man1", page)))
+        # The uninstall command removes every file that the install put there.
+        block = next(text for _, text in fenced_blocks(section(read("README.md"), "Install"))
+                     if "install_manifest" in text)
+        status, output = self.shell.run(block.replace("build/release", shlex.quote(
+            os.path.dirname(COMMAND[-1]))), cwd=SOURCE_DIR, HOME=home)
+        self.assertEqual(status, 0, output)
+        left = [os.path.join(d, f) for d, _, files in os.walk(installed) for f in files]
+        self.assertEqual(left, [])
 
     def test_quick_start_answers(self):
         # The first block builds the program and runs it on an example; the block after it shows
@@ -177,7 +190,7 @@ class LoopbackSsh:
                     f"AuthorizedKeysFile {key('authorized_keys')}\nPidFile none\n"
                     "PasswordAuthentication no\nKbdInteractiveAuthentication no\nUsePAM no\n"
                     "StrictModes no\nPermitRootLogin prohibit-password\n"
-                    f"SetEnv HOME={home}\nMaxStartups 2\n")
+                    f"SetEnv HOME={home}\n")
         with open(key("ssh_config"), "w") as f:
             f.write(f"Host maxmedian-test\n HostName 127.0.0.1\n Port {port}\n"
                     f" User {pwd.getpwuid(os.getuid()).pw_name}\n IdentityFile {key('user')}\n"
@@ -263,18 +276,17 @@ class Recipes(unittest.TestCase):
         self.addCleanup(server.close)
         status, output = server.run("command -v maxmedian")
         self.assertNotEqual(status, 0, "maxmedian is on a session's PATH already: " + output)
-        remote_parts = os.path.join(server.home, "parts")
-        had_parts = os.path.exists(remote_parts)
-        self.assertFalse(had_parts and os.listdir(remote_parts), "parts/ in the home directory")
+        # Where the transfer form puts each part: a directory of its own per job, under the
+        # session's start directory, which --cleanup removes.
+        job_dirs = os.path.join(server.home, ".parallel", "tmp")
+        listing = lambda: set(os.listdir(job_dirs)) if os.path.isdir(job_dirs) else set()  # noqa
+        before = listing()
         try:
             answered = self.run_recipes(shell, want, HOSTS=server.host, PARALLEL_SSH=server.ssh)
         except AssertionError as failure:
             raise AssertionError(f"{failure}\nsshd's log:\n{server.log()}") from None
-        left = os.listdir(remote_parts) if os.path.exists(remote_parts) else []
-        if not had_parts:
-            shutil.rmtree(remote_parts, ignore_errors=True)
         self.assertGreaterEqual(answered, 4)
-        self.assertEqual(left, [], "--cleanup left transferred files behind")
+        self.assertEqual(listing() - before, set(), "--cleanup left transferred files behind")
 
 
 if __name__ == "__main__":

@@ -10,7 +10,7 @@ import sys
 import unittest
 
 SKIPPED = 77  # the exit status CTest is told means "skipped"
-SOURCE_DIR = sys.argv[1] if len(sys.argv) > 3 else ""
+SOURCE_DIR = os.path.abspath(sys.argv[1]) if len(sys.argv) > 3 else ""
 GROUP = sys.argv[2] if len(sys.argv) > 3 else ""
 COMMAND = sys.argv[3:]
 if COMMAND and os.sep in COMMAND[-1]:  # a path from here, good from any directory

@@ -1,3 +1,5 @@
+// The scan: the largest value whose cheapest choice fits the budget, read block by block as the
+// forward sweep hands over its lower sums, while they are still in cache.
 #include <algorithm>
 
 #include "selection/selection.h"

@@ -1,3 +1,11 @@
+// The two sweeps: for every position that can be a middle, the least cost of h records on each
+// side. Both are one routine (Sweep, near the end) run from opposite ends; it picks one of three
+// ways to keep the cheapest costs passed, in this order in the file:
+//   - a large case: the first costs sorted, the later ones in a four-ary heap beside them
+//     (class HeapSweep, with the heap helpers above it);
+//   - a large case whose costs span few values: costs counted by value (class CountSweep);
+//   - a short case with a small heap: the heap sorted in vector registers (SortedSweep).
+// The entry points, PrepareTables, SweepForward and SweepBackward, are at the end.
 #include <algorithm>
 #include <array>
 #include <bit>
