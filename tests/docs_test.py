@@ -174,8 +174,6 @@ class LoopbackSsh:
         sshd, ssh = shutil.which("sshd") or "/usr/sbin/sshd", shutil.which("ssh")
         if not (os.path.exists(sshd) and ssh and shutil.which("ssh-keygen")):
             raise unittest.SkipTest("no sshd or ssh (Debian: openssh-server, openssh-client)")
-        if not shutil.which("rsync"):
-            raise unittest.SkipTest("no rsync, which parallel transfers files with")
         self.dir = tempfile.mkdtemp()
         key = lambda name: os.path.join(self.dir, name)  # noqa: E731
         for name in ("host", "user"):
@@ -264,9 +262,8 @@ class Recipes(unittest.TestCase):
     @unittest.skipIf(e2e.EMULATED, "the installed program would need the emulator")
     def test_machines_over_ssh(self):
         # The recipes against an sshd on this machine, with maxmedian installed as the README says
-        # in a home whose bin directory no session has on its PATH. The transfer form sends each
-        # part to the session's directory, answers it there and removes it, so its answers can
-        # only be right if the transfer happened; the shared form answers the parts in place.
+        # in a home whose bin directory no session has on its PATH: the form that sends the cases
+        # through the connection, and the form for a shared file system.
         shell = Shell()
         self.addCleanup(shell.close)
         want = case_files(shell)
@@ -276,8 +273,7 @@ class Recipes(unittest.TestCase):
         self.addCleanup(server.close)
         status, output = server.run("command -v maxmedian")
         self.assertNotEqual(status, 0, "maxmedian is on a session's PATH already: " + output)
-        # Where the transfer form puts each part: a directory of its own per job, under the
-        # session's start directory, which --cleanup removes.
+        # Nothing is to be left on the other machine: parallel's working directories are gone.
         job_dirs = os.path.join(server.home, ".parallel", "tmp")
         listing = lambda: set(os.listdir(job_dirs)) if os.path.isdir(job_dirs) else set()  # noqa
         before = listing()
@@ -286,7 +282,7 @@ class Recipes(unittest.TestCase):
         except AssertionError as failure:
             raise AssertionError(f"{failure}\nsshd's log:\n{server.log()}") from None
         self.assertGreaterEqual(answered, 4)
-        self.assertEqual(listing() - before, set(), "--cleanup left transferred files behind")
+        self.assertEqual(listing() - before, set(), "parallel left files on the other machine")
 
 
 if __name__ == "__main__":
