@@ -1,7 +1,7 @@
-// Reading integers from a byte stream: the token-at-a-time reader that judges every token and
-// places every message (NextSlow), the batch reader that takes 64 bytes a step with AVX2
-// (ReadManyAvx2), white-space skipping at vector speed, and the line and column of a token,
-// counted in bulk at each refill rather than byte by byte.
+// Reading integers from a byte stream: refilling the buffer, the token-at-a-time reader that
+// judges every token and places every message (NextSlow), white-space skipping at vector speed,
+// and the line and column of a token, counted in bulk at each refill rather than byte by byte.
+// Many tokens at a time are the block parser's (block_parser.h).
 #include "reader.h"
 
 #include <errno.h>
@@ -23,6 +23,13 @@
 #endif
 
 namespace maxmedian {
+
+using bytes::DigitCount8;
+using bytes::DigitValue8;
+using bytes::IsDigit;
+using bytes::Load8;
+using bytes::NulBits8;
+using bytes::SpaceBits8;
 
 ptrdiff_t FdSource::Read(char* buffer, size_t size) {
   for (;;) {
@@ -55,8 +62,11 @@ IntReader::IntReader(ByteSource& source, std::function<bool()> before_read, size
   // Nothing here may throw, not even for lack of memory: a failed Resize leaves the buffer
   // empty, which ok() reports. Wide loads read the padding: give it a value, although no result
   // depends on it.
-  if (buffer_.Resize(buffer_size_ + 1 + kPadding)) std::memset(buffer_.data(), 0, buffer_.size());
-  pos_ = end_ = counted_ = buffer_.data();
+  if (buffer_.Resize(kLookBehind + buffer_size_ + 1 + kPadding)) {
+    std::memset(buffer_.data(), 0, buffer_.size());
+  }
+  data_ = buffer_.data() + kLookBehind;
+  pos_ = end_ = counted_ = data_;
 }
 
 #if defined(__SSE2__)
@@ -132,181 +142,13 @@ const char* IntReader::SkipSpace(const char* p) const {
 #endif
 }
 
-bool IntReader::ReadDigits(const char* token, const char* end, int32_t* value) {
-  const bool negative = *token == '-';
-  token += !IsDigit(*token);
-  auto length = static_cast<size_t>(end - token);
-  if (length - 1 >= 10) {  // no digits, or more than ten
-    if (length == 0 || !AllZeros(token, length - 10)) return false;
-    length = 10;
-  }
-  // The last eight digits from one load that ends with the token, the bytes before them masked
-  // to zero; the ninth and tenth from the end count only where the token has them.
-  const uint64_t last_eight =
-      Load8(end - 8) & (~uint64_t{0} << (8 * (8 - std::min<size_t>(length, 8))));
-  const auto digit = [end](ptrdiff_t from_end, bool present) {
-    return uint64_t{static_cast<unsigned char>(end[-from_end]) - 0x30u} & (0 - uint64_t{present});
-  };
-  const uint64_t magnitude = DigitValue8(last_eight, 8) + digit(9, length >= 9) * 100000000 +
-                             digit(10, length >= 10) * 1000000000;
-  if (magnitude > 0x7fffffffu + negative) return false;
-  *value = static_cast<int32_t>(negative ? 0 - magnitude : magnitude);
-  return true;
+size_t IntReader::ReadMany(int32_t* values, size_t max_count) {
+  // By the invariant on pos_, no token began before it and runs on past it, as ParseBlock needs.
+  const BlockParse parsed = ParseBlock(pos_, end_, values, max_count);
+  pos_ = parsed.next;
+  if (parsed.last_token != nullptr) token_start_ = parsed.last_token;
+  return parsed.count;
 }
-
-#if defined(__x86_64__)
-namespace {
-
-// Which of 64 bytes are white space, decimal digits, signs and minus signs: bit i for byte i.
-struct ByteClasses {
-  uint64_t space, digit, sign, minus;
-};
-
-__attribute__((target("avx2"))) inline ByteClasses Classify64(const char* p) {
-  ByteClasses classes{0, 0, 0, 0};
-  for (ptrdiff_t half = 0; half < 2; ++half) {
-    const __m256i bytes = Load32(p + 32 * half);
-    const __m256i from_zero = _mm256_sub_epi8(bytes, _mm256_set1_epi8('0'));
-    const __m256i digit =
-        _mm256_cmpeq_epi8(_mm256_min_epu8(from_zero, _mm256_set1_epi8(9)), from_zero);
-    const __m256i minus = _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('-'));
-    const __m256i sign = _mm256_or_si256(minus, _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('+')));
-    // Lambdas do not take on the function's target, so the masks are gathered here.
-    const auto shift = 32 * half;
-    classes.space |= SpaceMask32(bytes) << shift;
-    classes.digit |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(digit))} << shift;
-    classes.sign |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(sign))} << shift;
-    classes.minus |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(minus))} << shift;
-  }
-  return classes;
-}
-
-// The 16 bytes at kKeepLast + n (n from 0 to 16) keep the last n bytes of 16 and clear the rest.
-alignas(32) constexpr int8_t kKeepLast[32] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,
-                                              0,  0,  0,  0,  0,  -1, -1, -1, -1, -1, -1,
-                                              -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
-
-// The values of two runs of 1 to 16 digits, one ending at `end_a` and one at `end_b`, each with
-// 16 readable bytes before its end: both at once, one in each half of a vector. Pairs of digits
-// are weighed 10 and 1, pairs of pairs 100 and 1, then 10,000 and 1, which leaves each half with
-// its first eight digits and its last eight as two numbers.
-__attribute__((target("avx2"))) inline void TwoMagnitudes(const char* end_a, size_t length_a,
-                                                          const char* end_b, size_t length_b,
-                                                          uint64_t* a, uint64_t* b) {
-  const __m256i bytes = _mm256_inserti128_si256(
-      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end_a - 16))),
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(end_b - 16)), 1);
-  const __m256i keep = _mm256_inserti128_si256(
-      _mm256_castsi128_si256(
-          _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeepLast + length_a))),
-      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeepLast + length_b)), 1);
-  const __m256i digits = _mm256_and_si256(_mm256_sub_epi8(bytes, _mm256_set1_epi8('0')), keep);
-  const __m256i pairs = _mm256_maddubs_epi16(digits, _mm256_set1_epi16(0x010a));
-  const __m256i fours = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00010064));
-  const __m256i packed = _mm256_packus_epi32(fours, fours);
-  const __m256i eights = _mm256_madd_epi16(packed, _mm256_set1_epi32(0x00012710));
-  const __m256i sums = _mm256_add_epi64(_mm256_mul_epu32(eights, _mm256_set1_epi64x(100000000)),
-                                        _mm256_srli_epi64(eights, 32));
-  *a = static_cast<uint64_t>(_mm256_extract_epi64(sums, 0));
-  *b = static_cast<uint64_t>(_mm256_extract_epi64(sums, 2));
-}
-
-}  // namespace
-
-__attribute__((target("avx2,bmi,popcnt"))) size_t IntReader::ReadManyAvx2(int32_t* values,
-                                                                          size_t max_count) {
-  constexpr ptrdiff_t kWindow = 64;
-  const char* p = pos_;  // by the invariant on pos_, no token began before p and runs on past it
-  size_t count = 0;
-  const char* last_token = nullptr;
-  const auto stop = [&](const char* at) {
-    pos_ = at;
-    if (last_token != nullptr) token_start_ = last_token;
-    return count;
-  };
-  // Windows that lie wholly within the data read, with room before them for the loads that end
-  // with a token.
-  while (count < max_count && end_ - p >= kWindow && p - buffer_.data() >= kLookBehind) {
-    const ByteClasses classes = Classify64(p);
-    const uint64_t in_token = ~classes.space;
-    if (in_token == 0) {  // a run of white space, which may be long: skipped at SkipSpace's pace
-      p = SkipSpace(p + kWindow);
-      continue;
-    }
-    uint64_t starts = in_token & ~(in_token << 1);
-    // Last bytes of tokens that white space within the window follows.
-    uint64_t ends = in_token & ~(in_token >> 1) & ~(uint64_t{1} << 63);
-    // Bytes that make a token something only Next may judge: a sign is fine only first.
-    const uint64_t signs = classes.sign & starts;
-    const uint64_t odd = in_token & ~classes.digit & ~signs;
-    if (odd != 0) ends &= (uint64_t{1} << std::countr_zero(odd)) - 1;
-    if (const size_t room = max_count - count; static_cast<size_t>(std::popcount(ends)) > room) {
-      uint64_t kept = 0;  // the first `room` ends
-      for (size_t i = 0; i < room; ++i, ends &= ends - 1) kept |= ends & (0 - ends);
-      ends = kept;
-    }
-    const char* after = p;  // just past the last token taken
-    while (ends != 0) {
-      // Two tokens a step, a and b; when only a is left, b is a stand-in past the window whose
-      // value is stored where a's then overwrites it.
-      const int start_a = std::countr_zero(starts), end_a = std::countr_zero(ends) + 1;
-      starts &= starts - 1;
-      ends &= ends - 1;
-      const bool two = ends != 0;
-      const int start_b = std::countr_zero(starts) & 63, end_b = std::countr_zero(ends) + 1;
-      starts &= starts - uint64_t{two};  // a start left alone is a token the window cuts
-      ends &= ends - 1;
-      const auto sign_a = static_cast<int>((signs >> start_a) & 1);
-      const auto sign_b = static_cast<int>((signs >> start_b) & 1);
-      const auto length_a = static_cast<size_t>(end_a - start_a - sign_a);
-      const auto length_b = two ? static_cast<size_t>(end_b - start_b - sign_b) : 1;
-      int32_t* const out = values + count;
-      uint64_t magnitude_a, magnitude_b;
-      if (((length_a - 1) | (length_b - 1)) < 16) {
-        TwoMagnitudes(p + end_a, length_a, p + end_b, length_b, &magnitude_a, &magnitude_b);
-        const bool negative_a = (classes.minus >> start_a) & 1;
-        const bool negative_b = (classes.minus >> start_b) & 1;
-        if (magnitude_a > 0x7fffffffu + negative_a) return stop(p + start_a);
-        if (two && magnitude_b > 0x7fffffffu + negative_b) {
-          *out = static_cast<int32_t>(negative_a ? 0 - magnitude_a : magnitude_a);
-          ++count;
-          last_token = p + start_a;
-          return stop(p + start_b);
-        }
-        out[two] = static_cast<int32_t>(negative_b ? 0 - magnitude_b : magnitude_b);
-        out[0] = static_cast<int32_t>(negative_a ? 0 - magnitude_a : magnitude_a);
-      } else {  // a lone sign or more than 16 digits: rare, so one token at a time
-        if (!ReadDigits(p + start_a, p + end_a, out)) return stop(p + start_a);
-        if (two && !ReadDigits(p + start_b, p + end_b, out + 1)) {
-          ++count;
-          last_token = p + start_a;
-          return stop(p + start_b);
-        }
-      }
-      count += 1 + two;
-      last_token = p + (two ? start_b : start_a);
-      after = p + (two ? end_b : end_a);
-    }
-    if (count == max_count) {
-      p = after + 1;  // past the white space that follows the last token
-      break;
-    }
-    if (starts == 0) {
-      p += kWindow;  // the rest of the window is white space
-      continue;
-    }
-    // A token the window cuts, or one with an odd byte: the next window starts with it, unless it
-    // already started this one (too long for a window) or is odd.
-    const char* next = p + std::countr_zero(starts);
-    const bool stuck = next == p || odd != 0;
-    p = next;
-    if (stuck) break;
-  }
-  return stop(p);
-}
-#else
-size_t IntReader::ReadManyAvx2(int32_t*, size_t) { return 0; }  // never called: wide_ is false
-#endif
 
 namespace {
 
@@ -332,17 +174,17 @@ Location IntReader::Locate(const char* p) {
   if (const int64_t newlines = CountNewlines(counted_, p); newlines > 0) {
     const char* last = static_cast<const char*>(memrchr(counted_, '\n', p - counted_));
     line_ += newlines;
-    line_begin_ = buffer_base_ + (last + 1 - buffer_.data());
+    line_begin_ = buffer_base_ + (last + 1 - data_);
   }
   counted_ = p;
-  return {line_, buffer_base_ + (p - buffer_.data()) - line_begin_ + 1};
+  return {line_, buffer_base_ + (p - data_) - line_begin_ + 1};
 }
 
 IntReader::Fill IntReader::Refill() {
   if (at_end_) return Fill::kEnd;
   Locate(end_);
-  buffer_base_ += end_ - buffer_.data();
-  char* data = buffer_.data();
+  buffer_base_ += end_ - data_;
+  char* data = data_;
   pos_ = end_ = counted_ = data;
   *data = '\0';
   if (before_read_ && !before_read_()) return Fill::kStopped;

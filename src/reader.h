@@ -3,13 +3,13 @@
 #ifndef MAXMEDIAN_READER_H_
 #define MAXMEDIAN_READER_H_
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <string_view>
 
+#include "block_parser.h"
+#include "bytes.h"
 #include "table.h"
 
 namespace maxmedian {
@@ -89,14 +89,11 @@ class IntReader {
   // reader is not to be used again except for the accessors below.
   [[gnu::always_inline]] ReadStatus Next(int32_t* value);
 
-  // Reads up to `max_count` tokens into `values`, as Next would, but many at a time: it looks at
-  // 64 bytes a step and converts the tokens that end in them two at a time in vectors. It takes
-  // only tokens that Next would read as values and that lie wholly within the data already
-  // read, and stops before the first other one, for Next to read and judge. Returns how many it
-  // stored, which is 0 where the CPU lacks AVX2; never fails.
-  size_t ReadMany(int32_t* values, size_t max_count) {
-    return wide_ ? ReadManyAvx2(values, max_count) : 0;
-  }
+  // Reads up to `max_count` tokens into `values`, as Next would, but many at a time (see
+  // ParseBlock): only tokens that Next would read as values and that lie wholly within the data
+  // already read, stopping before the first other one, for Next to read and judge. Returns how
+  // many it stored; never fails.
+  size_t ReadMany(int32_t* values, size_t max_count);
 
   // Where the token that the last Next call looked at begins; for kEnd, where the input ends.
   Location TokenLocation();
@@ -110,67 +107,9 @@ class IntReader {
  private:
   enum class Fill { kData, kEnd, kFailed, kStopped };
 
-  static bool IsSpace(char c) { return c == ' ' || static_cast<unsigned char>(c - '\t') < 5; }
   // The first byte at or after `p` that is not white space, looking at 16 bytes a step, or 64
   // with AVX2: runs of white space can be long. The NUL after the data ends every run.
   const char* SkipSpace(const char* p) const;
-  // The high bit of each byte of `word` that is white space, and of each that is NUL: exact
-  // byte by byte, for targets without the 16-byte steps.
-  static uint64_t SpaceBits8(uint64_t word) {
-    constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fu, kHigh = 0x8080808080808080u;
-    const uint64_t low = word & kLow7;  // adding to 7 bits never carries into the next byte
-    const uint64_t at_least_tab = low + 0x7777777777777777u;  // high bit: low >= 0x09
-    const uint64_t past_return = low + 0x7272727272727272u;   // high bit: low >= 0x0e
-    const uint64_t not_space = ((word ^ 0x2020202020202020u) & kLow7) + kLow7;
-    const uint64_t space = ~(not_space | word) | (at_least_tab & ~past_return & ~word);
-    return space & kHigh;
-  }
-  static uint64_t NulBits8(uint64_t word) {
-    constexpr uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fu;
-    return ~(((word & kLow7) + kLow7) | word) & 0x8080808080808080u;
-  }
-  // Whether the `count` bytes at `p` are all '0'.
-  static bool AllZeros(const char* p, size_t count) {
-    constexpr uint64_t kZeros = 0x3030303030303030u;
-    for (; count >= 8; count -= 8, p += 8) {
-      if (Load8(p) != kZeros) return false;
-    }
-    return count == 0 || ((Load8(p) ^ kZeros) & ((uint64_t{1} << (8 * count)) - 1)) == 0;
-  }
-  static bool IsDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
-
-  // Eight input bytes as one number, the first byte lowest, whatever the machine's byte order.
-  static uint64_t Load8(const char* p) {
-    uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-    return word;
-  }
-  // How many of the bytes of `word`, from the first, are decimal digits: 0 to 8.
-  static size_t DigitCount8(uint64_t word) {
-    // Zero in each byte that is a digit: high nibble 3, and low nibble at most 9.
-    const uint64_t not_digit =
-        ((word & 0xf0f0f0f0f0f0f0f0u) ^ 0x3030303030303030u) |
-        (((word & 0x0f0f0f0f0f0f0f0fu) + 0x0606060606060606u) & 0xf0f0f0f0f0f0f0f0u);
-    return not_digit == 0 ? 8 : static_cast<size_t>(std::countr_zero(not_digit)) / 8;
-  }
-  // The value of the first `count` (1 to 8) bytes of `word`, all decimal digits.
-  static uint64_t DigitValue8(uint64_t word, size_t count) {
-    word <<= 8 * (8 - count);  // leading zero digits fill the vacated first bytes
-    word = (word & 0x0f0f0f0f0f0f0f0fu) * 2561 >> 8;
-    word = (word & 0x00ff00ff00ff00ffu) * 6553601 >> 16;
-    return (word & 0x0000ffff0000ffffu) * 42949672960001 >> 32;
-  }
-
-  // ReadMany's windows start at least this far into the buffer, so that the bytes before a
-  // token can be loaded with it.
-  static constexpr ptrdiff_t kLookBehind = 16;
-  // The value of [token, end): digits, after a sign or not, as the caller has checked, with at
-  // least 8 bytes of the buffer before `end`. False when the token is a lone sign or out of
-  // range.
-  static bool ReadDigits(const char* token, const char* end, int32_t* value);
-  // ReadMany with AVX2, which x86-64 processors have had since 2013.
-  size_t ReadManyAvx2(int32_t* values, size_t max_count);
 
   // Reads the token at or after `start` the slow way. The value goes through a member rather
   // than the caller's pointer, so that the caller's variable can stay in a register.
@@ -200,8 +139,10 @@ class IntReader {
 
   ByteSource& source_;
   std::function<bool()> before_read_;
-  static constexpr size_t kPadding = 64;  // readable bytes past the NUL, for wide loads
-  Table<char> buffer_;   // the bytes of one read, a NUL that stops every scan, padding
+  // Room before the data and after its NUL, for wide loads.
+  static constexpr size_t kLookBehind = kBlockLookBehind, kPadding = kBlockPadding;
+  Table<char> buffer_;   // room, the bytes of one read, a NUL that stops every scan, padding
+  char* data_;           // where the bytes of a read go in buffer_
   size_t buffer_size_;   // how many bytes one read may bring
   const char* pos_;      // the next byte to look at; never inside a token, so it or the one
                          // before it is white space, or it starts the data
@@ -233,6 +174,7 @@ inline ReadStatus IntReader::Next(int32_t* value) {
   // show the white space before it (one byte is usual; more goes to SkipSpace), a sign, and the
   // byte that ends a short token, so that where the next token starts depends on that one load
   // and the digit count rather than on a load of each byte.
+  using bytes::AllZeros, bytes::DigitCount8, bytes::DigitValue8, bytes::IsSpace, bytes::Load8;
   const char* p = pos_;
   const char* start = p;
   uint64_t magnitude;

@@ -1,0 +1,275 @@
+// The block parser at each vector level. The portable one goes token by token, eight bytes a
+// load. The AVX2 one classifies 64 bytes at a time (white space, digits, signs, zeros) into bit
+// masks, which give where every token in them starts and ends without looking at one to find the
+// next, and converts the tokens two at a time, one in each half of a vector.
+#include "block_parser.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "bytes.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace maxmedian {
+namespace {
+
+using bytes::AllZeros;
+using bytes::DigitCount8;
+using bytes::DigitValue8;
+using bytes::IsDigit;
+using bytes::IsSpace;
+using bytes::Load8;
+
+// The value of [token, end): digits, after a sign or not, as the caller has checked, with at
+// least 8 readable bytes before `end`. False when the token is a lone sign or out of range.
+bool ReadDigits(const char* token, const char* end, int32_t* value) {
+  const bool negative = *token == '-';
+  token += !IsDigit(*token);
+  auto length = static_cast<size_t>(end - token);
+  if (length - 1 >= 10) {  // no digits, or more than ten
+    if (length == 0 || !AllZeros(token, length - 10)) return false;
+    length = 10;
+  }
+  // The last eight digits from one load that ends with the token, the bytes before them masked
+  // to zero; the ninth and tenth from the end count only where the token has them.
+  const uint64_t last_eight =
+      Load8(end - 8) & (~uint64_t{0} << (8 * (8 - std::min<size_t>(length, 8))));
+  const auto digit = [end](ptrdiff_t from_end, bool present) {
+    return uint64_t{static_cast<unsigned char>(end[-from_end]) - 0x30u} & (0 - uint64_t{present});
+  };
+  const uint64_t magnitude = DigitValue8(last_eight, 8) + digit(9, length >= 9) * 100000000 +
+                             digit(10, length >= 10) * 1000000000;
+  if (magnitude > 0x7fffffffu + negative) return false;
+  *value = static_cast<int32_t>(negative ? 0 - magnitude : magnitude);
+  return true;
+}
+
+BlockParse ParsePortable(const char* p, const char* end, int32_t* values, size_t max) {
+  size_t count = 0;
+  const char* last_token = nullptr;
+  while (count < max) {
+    for (; p < end; p += 8) {  // white space, eight bytes a step
+      if (const uint64_t space = bytes::SpaceBits8(Load8(p)); space != 0x8080808080808080u) {
+        p += std::countr_one(space | 0x7f7f7f7f7f7f7f7fu) / 8;
+        break;
+      }
+    }
+    if (p >= end) return {count, end, last_token};
+    const char* const token = p;
+    p += *p == '-' || *p == '+';
+    const char* const digits = p;
+    for (size_t more = 8; more == 8 && p < end; p += more) more = DigitCount8(Load8(p));
+    // Cut by the block's end, not followed by white space, or a lone sign: not for this parser.
+    if (p >= end || !IsSpace(*p) || p == digits) return {count, token, last_token};
+    if (!ReadDigits(token, p, values + count)) return {count, token, last_token};
+    ++count;
+    last_token = token;
+    ++p;  // past the white space that ends the token
+  }
+  return {count, p, last_token};
+}
+
+#if defined(__x86_64__)
+
+__attribute__((target("avx2"))) inline __m256i Load32(const char* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// One bit for each of the 32 bytes of `bytes` that is white space, the first byte lowest.
+__attribute__((target("avx2"))) inline uint64_t SpaceMask32(__m256i bytes) {
+  const __m256i from_tab = _mm256_sub_epi8(bytes, _mm256_set1_epi8('\t'));  // \t..\r: 0..4
+  const __m256i space =
+      _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' ')),
+                      _mm256_cmpeq_epi8(_mm256_min_epu8(from_tab, _mm256_set1_epi8(4)), from_tab));
+  return static_cast<uint32_t>(_mm256_movemask_epi8(space));
+}
+
+// Which of 64 bytes are white space, decimal digits, '0', signs and minus signs: bit i for byte i.
+struct ByteClasses {
+  uint64_t space, digit, zero, sign, minus;
+};
+
+__attribute__((target("avx2"))) inline ByteClasses Classify64(const char* p) {
+  ByteClasses classes{0, 0, 0, 0, 0};
+  for (ptrdiff_t half = 0; half < 2; ++half) {
+    const __m256i bytes = Load32(p + 32 * half);
+    const __m256i from_zero = _mm256_sub_epi8(bytes, _mm256_set1_epi8('0'));
+    const __m256i digit =
+        _mm256_cmpeq_epi8(_mm256_min_epu8(from_zero, _mm256_set1_epi8(9)), from_zero);
+    const __m256i zero = _mm256_cmpeq_epi8(from_zero, _mm256_setzero_si256());
+    const __m256i minus = _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('-'));
+    const __m256i sign = _mm256_or_si256(minus, _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('+')));
+    // Lambdas do not take on the function's target, so the masks are gathered here.
+    const auto shift = 32 * half;
+    classes.space |= SpaceMask32(bytes) << shift;
+    classes.digit |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(digit))} << shift;
+    classes.zero |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(zero))} << shift;
+    classes.sign |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(sign))} << shift;
+    classes.minus |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(minus))} << shift;
+  }
+  return classes;
+}
+
+// The 16 bytes at kKeepLast + n (n from 0 to 16) keep the last n bytes of 16 and clear the rest.
+alignas(32) constexpr int8_t kKeepLast[32] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,
+                                              0,  0,  0,  0,  0,  -1, -1, -1, -1, -1, -1,
+                                              -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+
+// The values of two runs of 1 to 16 digits, one ending at `end_a` and one at `end_b`, each with
+// 16 readable bytes before its end: both at once, one in each half of a vector. Pairs of digits
+// are weighed 10 and 1, pairs of pairs 100 and 1, then 10,000 and 1, which leaves each half with
+// its first eight digits and its last eight as two numbers.
+__attribute__((target("avx2"))) inline void TwoMagnitudes(const char* end_a, size_t length_a,
+                                                          const char* end_b, size_t length_b,
+                                                          uint64_t* a, uint64_t* b) {
+  const __m256i bytes = _mm256_inserti128_si256(
+      _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(end_a - 16))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(end_b - 16)), 1);
+  const __m256i keep = _mm256_inserti128_si256(
+      _mm256_castsi128_si256(
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeepLast + length_a))),
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeepLast + length_b)), 1);
+  const __m256i digits = _mm256_and_si256(_mm256_sub_epi8(bytes, _mm256_set1_epi8('0')), keep);
+  const __m256i pairs = _mm256_maddubs_epi16(digits, _mm256_set1_epi16(0x010a));
+  const __m256i fours = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00010064));
+  const __m256i packed = _mm256_packus_epi32(fours, fours);
+  const __m256i eights = _mm256_madd_epi16(packed, _mm256_set1_epi32(0x00012710));
+  const __m256i sums = _mm256_add_epi64(_mm256_mul_epu32(eights, _mm256_set1_epi64x(100000000)),
+                                        _mm256_srli_epi64(eights, 32));
+  *a = static_cast<uint64_t>(_mm256_extract_epi64(sums, 0));
+  *b = static_cast<uint64_t>(_mm256_extract_epi64(sums, 2));
+}
+
+// How many of a token's last digits the vector conversion takes: all of them up to 16, and the
+// last 16 of a longer run whose other digits are zeros (bits [first, end) of the window, with
+// `zero` marking the window's '0' bytes). 0 when the token is for ReadDigits: a lone sign, or
+// significant digits beyond the last 16.
+inline size_t VectorDigits(int first, int end, uint64_t zero) {
+  // Without a branch on the length: where lengths vary, as with padded numbers, one would fail
+  // half the time.
+  const int cut = std::max(end - 16, first);  // the digits before the last 16
+  const uint64_t leading = ((uint64_t{1} << cut) - 1) & ~((uint64_t{1} << first) - 1);
+  const bool vector = end != first && (leading & ~zero) == 0;
+  return vector ? static_cast<size_t>(std::min(end - first, 16)) : 0;
+}
+
+__attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, const char* end,
+                                                                int32_t* values, size_t max) {
+  constexpr ptrdiff_t kWindow = 64;
+  size_t count = 0;
+  const char* last_token = nullptr;
+  const auto stop = [&](const char* at) { return BlockParse{count, at, last_token}; };
+  while (count < max && end - p >= kWindow) {
+    const ByteClasses classes = Classify64(p);
+    const uint64_t in_token = ~classes.space;
+    if (in_token == 0) {  // a run of white space, which may be long: skipped on white space alone
+      for (p += kWindow; end - p >= kWindow; p += kWindow) {
+        if (~(SpaceMask32(Load32(p)) | SpaceMask32(Load32(p + 32)) << 32) != 0) break;
+      }
+      continue;
+    }
+    uint64_t starts = in_token & ~(in_token << 1);
+    // Last bytes of tokens that white space within the window follows.
+    uint64_t ends = in_token & ~(in_token >> 1) & ~(uint64_t{1} << 63);
+    // Bytes that make a token something only the caller may judge: a sign is fine only first.
+    const uint64_t signs = classes.sign & starts;
+    const uint64_t odd = in_token & ~classes.digit & ~signs;
+    if (odd != 0) ends &= (uint64_t{1} << std::countr_zero(odd)) - 1;
+    if (const size_t room = max - count; static_cast<size_t>(std::popcount(ends)) > room) {
+      uint64_t kept = 0;  // the first `room` ends
+      for (size_t i = 0; i < room; ++i, ends &= ends - 1) kept |= ends & (0 - ends);
+      ends = kept;
+    }
+    // Whether a token here runs longer than 16 bytes: a run of 17 token bytes. Only then does a
+    // token's length need checking beyond what a short one needs, which costs many small tokens.
+    uint64_t runs = in_token & in_token >> 1;
+    runs &= runs >> 2;
+    runs &= runs >> 4;
+    runs &= runs >> 8;
+    const bool long_tokens = (runs & runs >> 1) != 0;
+    const auto digits = [&](int first, int last) {
+      return long_tokens ? VectorDigits(first, last, classes.zero)
+                         : static_cast<size_t>(last - first);
+    };
+    const char* after = p;  // just past the last token taken
+    while (ends != 0) {
+      // Two tokens a step, a and b; when only a is left, b is a stand-in past the window whose
+      // value is stored where a's then overwrites it.
+      const int start_a = std::countr_zero(starts), end_a = std::countr_zero(ends) + 1;
+      starts &= starts - 1;
+      ends &= ends - 1;
+      const bool two = ends != 0;
+      const int start_b = std::countr_zero(starts) & 63, end_b = std::countr_zero(ends) + 1;
+      starts &= starts - uint64_t{two};  // a start left alone is a token the window cuts
+      ends &= ends - 1;
+      const auto sign_a = static_cast<int>((signs >> start_a) & 1);
+      const auto sign_b = static_cast<int>((signs >> start_b) & 1);
+      const size_t length_a = digits(start_a + sign_a, end_a);
+      const size_t length_b = two ? digits(start_b + sign_b, end_b) : 1;
+      int32_t* const out = values + count;
+      if (length_a != 0 && length_b != 0) {
+        uint64_t magnitude_a, magnitude_b;
+        TwoMagnitudes(p + end_a, length_a, p + end_b, length_b, &magnitude_a, &magnitude_b);
+        const bool negative_a = (classes.minus >> start_a) & 1;
+        const bool negative_b = (classes.minus >> start_b) & 1;
+        if (magnitude_a > 0x7fffffffu + negative_a) return stop(p + start_a);
+        if (two && magnitude_b > 0x7fffffffu + negative_b) {
+          *out = static_cast<int32_t>(negative_a ? 0 - magnitude_a : magnitude_a);
+          ++count;
+          last_token = p + start_a;
+          return stop(p + start_b);
+        }
+        out[two] = static_cast<int32_t>(negative_b ? 0 - magnitude_b : magnitude_b);
+        out[0] = static_cast<int32_t>(negative_a ? 0 - magnitude_a : magnitude_a);
+      } else {  // a lone sign or significant digits beyond 16: rare, so one token at a time
+        if (!ReadDigits(p + start_a, p + end_a, out)) return stop(p + start_a);
+        if (two && !ReadDigits(p + start_b, p + end_b, out + 1)) {
+          ++count;
+          last_token = p + start_a;
+          return stop(p + start_b);
+        }
+      }
+      count += 1 + two;
+      last_token = p + (two ? start_b : start_a);
+      after = p + (two ? end_b : end_a);
+    }
+    if (count == max) {
+      p = after + 1;  // past the white space that follows the last token
+      break;
+    }
+    if (starts == 0) {
+      p += kWindow;  // the rest of the window is white space
+      continue;
+    }
+    // A token the window cuts, or one with an odd byte: the next window starts with it, unless it
+    // already started this one (too long for a window) or is odd.
+    const char* next = p + std::countr_zero(starts);
+    const bool stuck = next == p || odd != 0;
+    p = next;
+    if (stuck) break;
+  }
+  return stop(p);
+}
+
+#endif
+
+}  // namespace
+
+BlockParse ParseBlockAt(CpuLevel level, const char* begin, const char* end, int32_t* values,
+                        size_t max) {
+#if defined(__x86_64__)
+  if (level >= CpuLevel::kAvx2) return ParseAvx2(begin, end, values, max);
+#else
+  (void)level;
+#endif
+  return ParsePortable(begin, end, values, max);
+}
+
+BlockParse ParseBlock(const char* begin, const char* end, int32_t* values, size_t max) {
+  return ParseBlockAt(ActiveCpuLevel(), begin, end, values, max);
+}
+
+}  // namespace maxmedian
