@@ -78,13 +78,26 @@ __attribute__((target("avx2"))) inline __m256i Load32(const char* p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
+// 0xff in each of the 32 bytes of `bytes` that is white space, 0 in the others. A table indexed
+// by a byte's low four bits holds the one white-space byte with those bits (or 0xff, which no
+// byte below 0x80 equals; bytes from 0x80 on look up 0): a byte is white space when it equals
+// its entry.
+__attribute__((target("avx2"))) inline __m256i IsSpace32(__m256i bytes) {
+  const __m256i table = _mm256_setr_epi8(
+      ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1,  //
+      ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1);
+  return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, bytes), bytes);
+}
+
 // One bit for each of the 32 bytes of `bytes` that is white space, the first byte lowest.
 __attribute__((target("avx2"))) inline uint64_t SpaceMask32(__m256i bytes) {
-  const __m256i from_tab = _mm256_sub_epi8(bytes, _mm256_set1_epi8('\t'));  // \t..\r: 0..4
-  const __m256i space =
-      _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' ')),
-                      _mm256_cmpeq_epi8(_mm256_min_epu8(from_tab, _mm256_set1_epi8(4)), from_tab));
-  return static_cast<uint32_t>(_mm256_movemask_epi8(space));
+  return static_cast<uint32_t>(_mm256_movemask_epi8(IsSpace32(bytes)));
+}
+
+// Whether the 64 bytes at `p` are all white space.
+__attribute__((target("avx2"))) inline bool AllSpace64(const char* p) {
+  const __m256i both = _mm256_and_si256(IsSpace32(Load32(p)), IsSpace32(Load32(p + 32)));
+  return _mm256_testc_si256(both, _mm256_set1_epi8(-1)) != 0;
 }
 
 // Which of 64 bytes are white space, decimal digits, '0', signs and minus signs: bit i for byte i.
@@ -166,9 +179,7 @@ __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, c
     const ByteClasses classes = Classify64(p);
     const uint64_t in_token = ~classes.space;
     if (in_token == 0) {  // a run of white space, which may be long: skipped on white space alone
-      for (p += kWindow; end - p >= kWindow; p += kWindow) {
-        if (~(SpaceMask32(Load32(p)) | SpaceMask32(Load32(p + 32)) << 32) != 0) break;
-      }
+      for (p += kWindow; end - p >= kWindow && AllSpace64(p);) p += kWindow;
       continue;
     }
     uint64_t starts = in_token & ~(in_token << 1);
@@ -257,6 +268,15 @@ __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, c
 #endif
 
 }  // namespace
+
+#if defined(__x86_64__)
+__attribute__((target("avx2,bmi"))) const char* SkipSpaceAvx2(const char* p) {
+  for (; AllSpace64(p); p += 64) {
+  }
+  const uint64_t space = SpaceMask32(Load32(p)) | SpaceMask32(Load32(p + 32)) << 32;
+  return p + std::countr_one(space);
+}
+#endif
 
 BlockParse ParseBlockAt(CpuLevel level, const char* begin, const char* end, int32_t* values,
                         size_t max) {

@@ -38,6 +38,12 @@ BlockParse ParseBlock(const char* begin, const char* end, int32_t* values, size_
 BlockParse ParseBlockAt(CpuLevel level, const char* begin, const char* end, int32_t* values,
                         size_t max);
 
+#if defined(__x86_64__)
+// The first byte at or after `p` that is not white space, 64 bytes a step with AVX2, which the
+// CPU must have. Some byte that is not white space must follow `p`, as a NUL after the data does.
+const char* SkipSpaceAvx2(const char* p);
+#endif
+
 }  // namespace maxmedian
 
 #endif  // MAXMEDIAN_BLOCK_PARSER_H_

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -93,33 +94,6 @@ inline unsigned NulMask16(__m128i bytes) {
 }  // namespace
 #endif
 
-#if defined(__x86_64__)
-namespace {
-
-// One bit for each of the 32 bytes of `bytes` that is white space, the first byte lowest.
-__attribute__((target("avx2"))) inline uint64_t SpaceMask32(__m256i bytes) {
-  const __m256i from_tab = _mm256_sub_epi8(bytes, _mm256_set1_epi8('\t'));  // \t..\r: 0..4
-  const __m256i space =
-      _mm256_or_si256(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(' ')),
-                      _mm256_cmpeq_epi8(_mm256_min_epu8(from_tab, _mm256_set1_epi8(4)), from_tab));
-  return static_cast<uint32_t>(_mm256_movemask_epi8(space));
-}
-
-__attribute__((target("avx2"))) inline __m256i Load32(const char* p) {
-  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-}
-
-// SkipSpace's loop with AVX2, 64 bytes a step.
-__attribute__((target("avx2,bmi"))) const char* SkipSpaceAvx2(const char* p) {
-  for (;; p += 64) {
-    const uint64_t space = SpaceMask32(Load32(p)) | SpaceMask32(Load32(p + 32)) << 32;
-    if (space != ~uint64_t{0}) return p + std::countr_one(space);
-  }
-}
-
-}  // namespace
-#endif
-
 const char* IntReader::SkipSpace(const char* p) const {
 #if defined(__SSE2__)
   // Most runs are short; a long one goes on with wider steps where the CPU has them.
@@ -127,7 +101,7 @@ const char* IntReader::SkipSpace(const char* p) const {
     return p + std::countr_one(space);
   }
 #if defined(__x86_64__)
-  if (wide_) return SkipSpaceAvx2(p + 16);
+  if (wide_) return SkipSpaceAvx2(p + 16);  // block_parser.h
 #endif
   for (p += 16;; p += 16) {
     if (const unsigned space = SpaceMask16(Load16(p)); space != 0xffff) {
@@ -167,11 +141,33 @@ int64_t CountNewlines(const char* p, const char* end) {
   return count;
 }
 
+#if defined(__x86_64__)
+// CountNewlines with AVX2, 64 bytes a step: lines are counted over every byte of the input, and
+// input that is mostly white space is mostly newlines.
+__attribute__((target("avx2,popcnt"))) int64_t CountNewlinesAvx2(const char* p, const char* end) {
+  int64_t count = 0;
+  const __m256i newline = _mm256_set1_epi8('\n');
+  for (; end - p >= 64; p += 64) {
+    const auto low = static_cast<uint32_t>(_mm256_movemask_epi8(
+        _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), newline)));
+    const auto high = static_cast<uint32_t>(_mm256_movemask_epi8(
+        _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32)), newline)));
+    count += std::popcount(low | uint64_t{high} << 32);
+  }
+  return count + CountNewlines(p, end);
+}
+#endif
+
 }  // namespace
 
 Location IntReader::Locate(const char* p) {
   // Callers only move forward through the buffer, so counting can resume where it stopped.
-  if (const int64_t newlines = CountNewlines(counted_, p); newlines > 0) {
+#if defined(__x86_64__)
+  const int64_t newlines = wide_ ? CountNewlinesAvx2(counted_, p) : CountNewlines(counted_, p);
+#else
+  const int64_t newlines = CountNewlines(counted_, p);
+#endif
+  if (newlines > 0) {
     const char* last = static_cast<const char*>(memrchr(counted_, '\n', p - counted_));
     line_ += newlines;
     line_begin_ = buffer_base_ + (last + 1 - data_);
