@@ -1,8 +1,10 @@
 // Benchmarks of each stage on generated data: reading (plain, padded and spaced-out numbers, long
-// runs and long tokens that cross reads, in reads of two sizes),
+// runs and long tokens that cross reads, in reads of two sizes), the block parser alone beside
+// read() alone,
 // ordering (wide and tied values, at each CPU level), the sweeps (at each CPU level), and the
 // whole case loop on inputs shaped like one large case and like many small ones.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "block_parser.h"
 #include "cpu.h"
 #include "driver.h"
 #include "order.h"
@@ -138,6 +141,56 @@ bool UseLevel(benchmark::State& state, int64_t level) {
   state.SkipWithError("this CPU lacks the level");
   return false;
 }
+
+// The block parser alone at CPU level `level`, on the shapes of BM_Read that are all numbers (0
+// to 2), held in memory as blocks of the reader's size: what it leaves at a block's end is
+// skipped, as the stream reader would take it a token at a time.
+void BM_ParseBlock(benchmark::State& state) {
+  const std::string& text = ReadInput(state.range(0));
+  if (!UseLevel(state, state.range(1))) return;
+  std::string memory(kBlockLookBehind + text.size() + kBlockPadding, ' ');
+  memory.replace(kBlockLookBehind, text.size(), text);
+  const char* const begin = memory.data() + kBlockLookBehind;
+  const char* const end = begin + text.size();
+  for (auto _ : state) {
+    int32_t values[512];
+    int64_t sum = 0;
+    for (const char* block = begin; block < end; block += IntReader::kDefaultBufferSize) {
+      const char* const block_end = std::min(end, block + IntReader::kDefaultBufferSize);
+      const char* p = block;
+      const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+      while (p > begin && !space(p[-1]) && p < block_end) ++p;  // from a whole token on
+      for (BlockParse got; (got = ParseBlock(p, block_end, values, 512)).count > 0;) {
+        for (size_t i = 0; i < got.count; ++i) sum += values[i];
+        p = got.next;
+      }
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  UseCpuLevel(SupportedCpuLevel());
+}
+BENCHMARK(BM_ParseBlock)->ArgNames({"shape", "level"})->ArgsProduct({{0, 1, 2}, {0, 2}});
+
+// read() alone of the same bytes as BM_ParseBlock, from a file in the page cache into a buffer
+// of the reader's size: the speed the parser is measured against.
+void BM_ReadAlone(benchmark::State& state) {
+  const std::string& text = ReadInput(state.range(0));
+  char path[] = "/tmp/maxmedian-bench-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) abort();
+  unlink(path);
+  std::vector<char> buffer(IntReader::kDefaultBufferSize);
+  for (auto _ : state) {
+    if (lseek(fd, 0, SEEK_SET) != 0) abort();
+    while (read(fd, buffer.data(), buffer.size()) > 0) {
+    }
+    benchmark::DoNotOptimize(buffer.data());
+  }
+  close(fd);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_ReadAlone)->ArgName("shape")->DenseRange(0, 2);
 
 // Orders 200,000 records as cases of `size` records each, values and costs from 0 to 9 (ties
 // everywhere) when `tied` is set, at CPU level `level`; the copy that restores the disorder is

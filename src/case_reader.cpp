@@ -13,12 +13,15 @@ CaseReader::HeaderRead CaseReader::ReadHeader(CaseHeader& header) {
   int32_t* const field[] = {&header.N, &header.C, &header.F};
   ++number_;
   for (int i = 0; i < 3; ++i) {
-    const ReadStatus status = reader_.Next(field[i]);
+    const bool ahead = ahead_next_ < ahead_size_;
+    const ReadStatus status = NextNumber(field[i]);
     if (status == ReadStatus::kValue) {
-      // Checked at once, while the reader can still locate the count.
+      // Checked at once, while the reader can still locate the count: the last token it read,
+      // or one before it when the count was read ahead with what follows it.
       if (i == 1 && header.C < 0) {
-        Fail(kExitBadInput, Where() << "expected a record count C of 0 or more for case " << number_
-                                    << ", found " << header.C);
+        const auto back = static_cast<size_t>(ahead ? ahead_size_ - ahead_next_ : 0);
+        Fail(kExitBadInput, Where(back) << "expected a record count C of 0 or more for case "
+                                        << number_ << ", found " << header.C);
         return HeaderRead::kFailed;
       }
       continue;
@@ -35,18 +38,27 @@ CaseReader::HeaderRead CaseReader::ReadHeader(CaseHeader& header) {
     return HeaderRead::kFailed;
   }
   count_ = left_ = header.C;
+  ahead_next_ = ahead_size_ = 0;
   return HeaderRead::kRead;
 }
 
 size_t CaseReader::ReadRecords(Record* records, size_t max) {
-  int32_t batch[2 * kBatchRecords];
+  int32_t batch[2 * kBatchRecords + 3];
   size_t stored = 0;
   while (!failed_ && left_ > 0 && stored < max) {
     const auto wanted =
         2 * std::min<size_t>({static_cast<size_t>(left_), max - stored, kBatchRecords});
-    const size_t got = wanted >= kBatchMin ? reader_.ReadMany(batch, wanted) : 0;
-    for (size_t j = 0; j + 1 < got; j += 2) records[stored++] = {batch[j], batch[j + 1]};
-    left_ -= static_cast<int64_t>(got / 2);
+    // The case's last records come with the next case's header, where that is already read.
+    const bool last = wanted == 2 * static_cast<size_t>(left_);
+    const size_t got = last || wanted >= kBatchMin ? reader_.ReadMany(batch, wanted + 3 * last) : 0;
+    const size_t taken = std::min(got, wanted);
+    for (size_t j = 0; j + 1 < taken; j += 2) records[stored++] = {batch[j], batch[j + 1]};
+    left_ -= static_cast<int64_t>(taken / 2);
+    if (got > wanted) {
+      ahead_size_ = static_cast<int>(got - wanted);
+      std::copy_n(batch + wanted, got - wanted, ahead_);
+      break;
+    }
     const bool value_read = got % 2 == 1;  // the batch ended between a value and its cost
     if (got != 0 && !value_read) continue;
     // One record a token at a time: what the batch could not take.
@@ -74,8 +86,8 @@ size_t CaseReader::ReadRecords(Record* records, size_t max) {
   return stored;
 }
 
-Message CaseReader::Where() {
-  const Location at = reader_.TokenLocation();
+Message CaseReader::Where(size_t back) {
+  const Location at = back == 0 ? reader_.TokenLocation() : reader_.TokenLocationBack(back);
   Message message;
   message << input_.name() << ":" << at.line << ":" << at.column << ": ";
   return message;

@@ -50,8 +50,14 @@ class CaseReader {
  private:
   static constexpr size_t kBatchMin = 16;  // fewer tokens than this are read one at a time
 
-  // "<name>:LINE:COLUMN: " for the token the reader last looked at.
-  Message Where();
+  // "<name>:LINE:COLUMN: " for the token the reader last looked at, or `back` tokens before it.
+  Message Where(size_t back = 0);
+  // The next number of the input: taken from the header read ahead, or read.
+  ReadStatus NextNumber(int32_t* value) {
+    if (ahead_next_ == ahead_size_) return reader_.Next(value);
+    *value = ahead_[ahead_next_++];
+    return ReadStatus::kValue;
+  }
   // Records why a token could not be read as `what`.
   void FailToken(ReadStatus status, const Message& what);
   void Fail(int status, const Message& message);
@@ -61,6 +67,10 @@ class CaseReader {
   int64_t number_ = 0;  // of the current case
   int64_t count_ = 0;   // C of the current case
   int64_t left_ = 0;    // of its records, those not read yet
+  // The first numbers of the next case, read with the last records of the one before, so that
+  // a run of small cases is read a case at a time rather than a header and then the records.
+  int32_t ahead_[3];
+  int ahead_size_ = 0, ahead_next_ = 0;
   bool failed_ = false;
   RunResult failure_{kExitOk, ""};
 };

@@ -301,4 +301,15 @@ Location IntReader::TokenLocation() {
   return token_start_ != nullptr ? Locate(token_start_) : token_location_;
 }
 
+Location IntReader::TokenLocationBack(size_t back) {
+  // The tokens ReadMany read are all still in the buffer, with white space between them.
+  const char* p = token_start_;
+  for (; back > 0; --back) {
+    do --p;
+    while (bytes::IsSpace(*p));
+    while (!bytes::IsSpace(p[-1]) && p[-1] != '\0') --p;
+  }
+  return Locate(p);
+}
+
 }  // namespace maxmedian

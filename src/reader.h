@@ -96,7 +96,11 @@ class IntReader {
   size_t ReadMany(int32_t* values, size_t max_count);
 
   // Where the token that the last Next call looked at begins; for kEnd, where the input ends.
+  // After ReadMany, where the last token it read begins.
   Location TokenLocation();
+  // After ReadMany has read more than `back` tokens and before any other call: where the token
+  // `back` tokens before its last one begins.
+  Location TokenLocationBack(size_t back);
   // After kNotInteger or kOutOfRange: the token's first bytes, at most kPrefixBytes of them.
   std::string_view TokenPrefix() const { return {prefix_, prefix_size_}; }
   // After kNotInteger or kOutOfRange: whether the token is longer than TokenPrefix().

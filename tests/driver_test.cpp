@@ -151,6 +151,11 @@ TEST(Driver, MalformedInputIsLocated) {
        "1, found \"2147483648\""},
       {"1 -3 5 1 1", "",
        "<input>:1:3: expected a record count C of 0 or more for case 1, found -3"},
+      // The header after a case's last record is read with it: the count is still located.
+      {"1 2 5 7 3 8 4\n2  -4 9 1 1                                                            ",
+       "8\n", "<input>:2:4: expected a record count C of 0 or more for case 2, found -4"},
+      {"1 2 5 7 3 8 4\t2\n\n-4                                                               ",
+       "8\n", "<input>:3:1: expected a record count C of 0 or more for case 2, found -4"},
       {"1 1 5 7 3\n1 1", "7\n",
        "<input>:2:4: input ends inside the header of case 2: found 2 of its 3 numbers (N C F)"},
       {"3 5 70\n1 1\n2 2\n3", "",
