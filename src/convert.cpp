@@ -30,23 +30,23 @@ RunResult ConvertCases(ByteSource& input, ByteSink& output) {
     if (header_read == CaseReader::HeaderRead::kFailed) {
       return FinishOutput(writer, reader.failure());
     }
-    char* out = writer.Room(3 * (1 + BufferedWriter::kMaxNumber));
+    char* out = writer.Room(3 * (1 + BufferedWriter::kMaxNumber) + BufferedWriter::kNumberSlack);
     if (out == nullptr) return FinishOutput(writer, {kExitOk, ""});
-    out = FormatDecimal(header.N, out);
+    out = FormatDecimalWide(header.N, out);
     *out++ = ' ';
-    out = FormatDecimal(header.C, out);
+    out = FormatDecimalWide(header.C, out);
     *out++ = ' ';
-    out = FormatDecimal(header.F, out);
+    out = FormatDecimalWide(header.F, out);
     writer.Commit(out);
     while (reader.records_left() > 0) {
       const size_t got = reader.ReadRecords(batch, CaseReader::kBatchRecords);
-      out = writer.Room(got * kMaxRecordBytes);
+      out = writer.Room(got * kMaxRecordBytes + BufferedWriter::kNumberSlack);
       if (out == nullptr) return FinishOutput(writer, {kExitOk, ""});
       for (size_t i = 0; i < got; ++i) {
         *out++ = ' ';
-        out = FormatDecimal(batch[i].first, out);
+        out = FormatDecimalWide(batch[i].first, out);
         *out++ = ' ';
-        out = FormatDecimal(batch[i].second, out);
+        out = FormatDecimalWide(batch[i].second, out);
       }
       writer.Commit(out);
       if (reader.failed()) {

@@ -56,7 +56,8 @@ class StringSink final : public ByteSink {
 class BufferedWriter {
  public:
   static constexpr size_t kDefaultBufferSize = size_t{1} << 16;
-  static constexpr size_t kMaxNumber = 11;  // "-2147483648"
+  static constexpr size_t kMaxNumber = 11;   // "-2147483648"
+  static constexpr size_t kNumberSlack = 8;  // what FormatDecimalWide may write past a number
 
   // Check ok() before any other call.
   explicit BufferedWriter(ByteSink& sink, size_t buffer_size = kDefaultBufferSize) : sink_(sink) {
@@ -73,9 +74,9 @@ class BufferedWriter {
   // Adds the line "<answer>\n" and marks it whole. Returns false once any write has failed; the
   // line is then lost.
   bool Append(int32_t answer) {
-    char* out = Room(kMaxNumber + 1);
+    char* out = Room(kMaxNumber + 1 + kNumberSlack);
     if (out == nullptr) return false;
-    out = FormatDecimal(answer, out);
+    out = FormatDecimalWide(answer, out);
     *out++ = '\n';
     Commit(out);
     Mark();
