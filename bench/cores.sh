@@ -23,21 +23,24 @@ cd "$work"
 answers=$("$binary" <cases.txt | md5sum)
 
 median() { sort -n | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
-# time_of COMMAND: the median wall-clock seconds of RUNS runs of COMMAND.
+# time_of COMMAND [BEFORE]: the median wall-clock seconds of RUNS runs of COMMAND, each after
+# an untimed run of BEFORE (which clears what COMMAND writes, as a first run finds it).
 time_of() {
   for _ in $(seq "$runs"); do
-    /usr/bin/time -f %e bash -c "$* >/dev/null" 2>&1 | tail -n 1
+    bash -c "${2:-true}"
+    /usr/bin/time -f %e bash -c "$1" 2>&1 | tail -n 1
   done | median
 }
-# answering NAME COMMAND: checks that COMMAND gives the direct answers, then times it.
+# answering NAME COMMAND: checks that COMMAND gives the direct answers, then times it, its
+# answers discarded.
 answering() {
   [ "$(bash -c "$2" | md5sum)" = "$answers" ] || { echo "$1: answers differ" >&2; exit 1; }
-  time_of "$2"
+  time_of "$2 >/dev/null"
 }
 export PARALLEL=--will-cite
 one=$(answering "one copy" "'$binary' < cases.txt")
-convert=$(time_of "'$converter' < cases.txt > cases.lines")
-split=$(time_of "rm -rf parts && mkdir parts && split -n l/$parts -d cases.lines parts/part-")
+convert=$(time_of "'$converter' < cases.txt > cases.lines" "rm -f cases.lines")
+split=$(time_of "mkdir parts && split -n l/$parts -d cases.lines parts/part-" "rm -rf parts")
 lines=$(answering "one copy, converted" "'$binary' < cases.lines")
 files=$(answering "parallel over files" "parallel --keep-order '$binary < {}' ::: parts/*")
 pipe_part=$(answering "parallel --pipe-part" \

@@ -1,7 +1,9 @@
 // libFuzzer target: the whole case loop on arbitrary bytes. Besides the sanitizers' checks, it
 // holds the run to what the program promises whatever the input: a known exit status, a message
 // exactly when the input is bad, and, when the input is good, exactly the answers of a plain
-// implementation (std::sort, std::priority_queue) that shares no code with the program.
+// implementation (std::sort, std::priority_queue) that shares no code with the program. The
+// converter to one case per line must fail as the run does, and its output must be answered as
+// the input is.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "convert.h"
 #include "cpu.h"
 #include "driver.h"
 
@@ -90,5 +93,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     line_start = i + 1;
   }
   if (line_start != sink.text.size()) abort();
+
+  maxmedian::StringSource again(input, chunk);
+  maxmedian::StringSink lines;
+  const maxmedian::RunResult converted = maxmedian::ConvertCases(again, lines);
+  if (converted.status != result.status || converted.message.view() != result.message.view()) {
+    abort();
+  }
+  maxmedian::StringSource from_lines(lines.text);
+  maxmedian::StringSink answers;
+  if (maxmedian::RunCases(from_lines, answers).status != maxmedian::kExitOk) abort();
+  if (answers.text != sink.text) abort();
   return 0;
 }
