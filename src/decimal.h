@@ -102,7 +102,7 @@ inline char* FormatDecimalWide(int32_t number, char* out) {
     return out + 8 - leading;
   }
   const uint32_t high = magnitude / 100000000;  // 1 to 21
-  std::memcpy(out, decimal_internal::kPairs + 2 * high + (high < 10), 2);
+  std::memcpy(out, decimal_internal::kPairs + size_t{2} * high + (high < 10), 2);
   out += 1 + (high >= 10);
   StoreEight(EightDigits(magnitude % 100000000) | kZeros, out);
   return out + 8;

@@ -36,11 +36,12 @@ TEST_P(Convert, AnswersAndFaultsAsTheInputs) {
   const char* const faults[] = {"x", "2147483648", "-", "1.5", "+-1", "-2147483649", ""};
   for (int round = 0; round < 120; ++round) {
     std::string input;
-    auto gap = [&] { return std::string(gaps[pick(0, 5)], 0, pick(1, 6)); };
+    auto gap = [&] { return std::string(gaps[pick(0, 5)]).substr(0, pick(1, 6)); };
     auto number = [&](int lo, int hi) {
       const int n = pick(lo, hi);
       const std::string sign = n < 0 ? "-" : pick(0, 5) == 0 ? "+" : "";
-      const std::string zeros(pick(0, 3) == 0 ? pick(1, 20) : 0, '0');
+      const int zero_count = pick(0, 3) == 0 ? pick(1, 20) : 0;
+      const std::string zeros(static_cast<size_t>(zero_count), '0');
       return sign + zeros + std::to_string(n < 0 ? -int64_t{n} : n) + gap();
     };
     const int cases = pick(1, 6);
