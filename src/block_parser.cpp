@@ -1,5 +1,5 @@
 // The block parser at each vector level. The portable one goes token by token, eight bytes a
-// load. The AVX2 one classifies 64 bytes at a time (white space, digits, signs, zeros) into bit
+// load. The AVX2 one classifies 64 bytes at a time (white space, digits, signs) into bit
 // masks, which give where every token in them starts and ends without looking at one to find the
 // next, and converts the tokens two at a time, one in each half of a vector.
 #include "block_parser.h"
@@ -100,30 +100,37 @@ __attribute__((target("avx2"))) inline bool AllSpace64(const char* p) {
   return _mm256_testc_si256(both, _mm256_set1_epi8(-1)) != 0;
 }
 
-// Which of 64 bytes are white space, decimal digits, '0', signs and minus signs: bit i for byte i.
+// Which of 64 bytes are white space, decimal digits, signs and minus signs: bit i for byte i.
 struct ByteClasses {
-  uint64_t space, digit, zero, sign, minus;
+  uint64_t space, digit, sign, minus;
 };
 
 __attribute__((target("avx2"))) inline ByteClasses Classify64(const char* p) {
-  ByteClasses classes{0, 0, 0, 0, 0};
+  ByteClasses classes{0, 0, 0, 0};
   for (ptrdiff_t half = 0; half < 2; ++half) {
     const __m256i bytes = Load32(p + 32 * half);
     const __m256i from_zero = _mm256_sub_epi8(bytes, _mm256_set1_epi8('0'));
     const __m256i digit =
         _mm256_cmpeq_epi8(_mm256_min_epu8(from_zero, _mm256_set1_epi8(9)), from_zero);
-    const __m256i zero = _mm256_cmpeq_epi8(from_zero, _mm256_setzero_si256());
     const __m256i minus = _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('-'));
     const __m256i sign = _mm256_or_si256(minus, _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('+')));
     // Lambdas do not take on the function's target, so the masks are gathered here.
     const auto shift = 32 * half;
     classes.space |= SpaceMask32(bytes) << shift;
     classes.digit |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(digit))} << shift;
-    classes.zero |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(zero))} << shift;
     classes.sign |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(sign))} << shift;
     classes.minus |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(minus))} << shift;
   }
   return classes;
+}
+
+// Which of the 64 bytes at `p` are '0': bit i for byte i. Only windows with long tokens need it.
+__attribute__((target("avx2"))) inline uint64_t ZeroMask64(const char* p) {
+  const __m256i zero = _mm256_set1_epi8('0');
+  const auto low = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(Load32(p), zero)));
+  const auto high =
+      static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(Load32(p + 32), zero)));
+  return low | uint64_t{high} << 32;
 }
 
 // The 16 bytes at kKeepLast + n (n from 0 to 16) keep the last n bytes of 16 and clear the rest.
@@ -169,12 +176,89 @@ inline size_t VectorDigits(int first, int end, uint64_t zero) {
   return vector ? static_cast<size_t>(std::min(end - first, 16)) : 0;
 }
 
+// The tokens of one window that white space follows in it, for TakeTokens.
+struct WindowTokens {
+  const char* p;                // the window
+  uint64_t starts, ends;        // first and last bytes of tokens, taken from the lowest on
+  uint64_t signs, minus, zero;  // first bytes that are signs and minus signs; '0' bytes
+};
+
+// Takes the tokens that end in `window` into values[count..], two a step, and advances count,
+// last_token and after (just past the last token taken). Returns where the parse must stop, a
+// token it cannot take, or null when it took them all. kLong: some token is longer than 16
+// bytes, so lengths are checked against the window's zeros; a separate copy of the loop, so
+// that windows of short tokens, by far the most, pay nothing for it.
+template <bool kLong>
+[[gnu::always_inline]] __attribute__((target("avx2,bmi,popcnt"))) inline const char* TakeTokens(
+    WindowTokens& window, int32_t* values, size_t& count, const char*& last_token,
+    const char*& after) {
+  const char* const p = window.p;
+  uint64_t starts = window.starts, ends = window.ends;
+  const char* stop = nullptr;
+  while (ends != 0) {
+    // Two tokens a step, a and b; when only a is left, b is a stand-in past the window whose
+    // value is stored where a's then overwrites it.
+    const int start_a = std::countr_zero(starts), end_a = std::countr_zero(ends) + 1;
+    starts &= starts - 1;
+    ends &= ends - 1;
+    const bool two = ends != 0;
+    const int start_b = std::countr_zero(starts) & 63, end_b = std::countr_zero(ends) + 1;
+    starts &= starts - uint64_t{two};  // a start left alone is a token the window cuts
+    ends &= ends - 1;
+    const auto sign_a = static_cast<int>((window.signs >> start_a) & 1);
+    const auto sign_b = static_cast<int>((window.signs >> start_b) & 1);
+    size_t length_a, length_b;
+    if constexpr (kLong) {
+      length_a = VectorDigits(start_a + sign_a, end_a, window.zero);
+      length_b = two ? VectorDigits(start_b + sign_b, end_b, window.zero) : 1;
+    } else {
+      length_a = static_cast<size_t>(end_a - start_a - sign_a);
+      length_b = two ? static_cast<size_t>(end_b - start_b - sign_b) : 1;
+    }
+    int32_t* const out = values + count;
+    if (length_a != 0 && length_b != 0) {
+      uint64_t magnitude_a, magnitude_b;
+      TwoMagnitudes(p + end_a, length_a, p + end_b, length_b, &magnitude_a, &magnitude_b);
+      const bool negative_a = (window.minus >> start_a) & 1;
+      const bool negative_b = (window.minus >> start_b) & 1;
+      if (magnitude_a > 0x7fffffffu + negative_a) {
+        stop = p + start_a;
+        break;
+      }
+      if (two && magnitude_b > 0x7fffffffu + negative_b) {
+        *out = static_cast<int32_t>(negative_a ? 0 - magnitude_a : magnitude_a);
+        ++count;
+        last_token = p + start_a;
+        stop = p + start_b;
+        break;
+      }
+      out[two] = static_cast<int32_t>(negative_b ? 0 - magnitude_b : magnitude_b);
+      out[0] = static_cast<int32_t>(negative_a ? 0 - magnitude_a : magnitude_a);
+    } else {  // a lone sign or significant digits beyond 16: rare, so one token at a time
+      if (!ReadDigits(p + start_a, p + end_a, out)) {
+        stop = p + start_a;
+        break;
+      }
+      if (two && !ReadDigits(p + start_b, p + end_b, out + 1)) {
+        ++count;
+        last_token = p + start_a;
+        stop = p + start_b;
+        break;
+      }
+    }
+    count += 1 + two;
+    last_token = p + (two ? start_b : start_a);
+    after = p + (two ? end_b : end_a);
+  }
+  window.starts = starts;
+  return stop;
+}
+
 __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, const char* end,
                                                                 int32_t* values, size_t max) {
   constexpr ptrdiff_t kWindow = 64;
   size_t count = 0;
   const char* last_token = nullptr;
-  const auto stop = [&](const char* at) { return BlockParse{count, at, last_token}; };
   while (count < max && end - p >= kWindow) {
     const ByteClasses classes = Classify64(p);
     const uint64_t in_token = ~classes.space;
@@ -194,59 +278,22 @@ __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, c
       for (size_t i = 0; i < room; ++i, ends &= ends - 1) kept |= ends & (0 - ends);
       ends = kept;
     }
-    // Whether a token here runs longer than 16 bytes: a run of 17 token bytes. Only then does a
-    // token's length need checking beyond what a short one needs, which costs many small tokens.
+    // Whether a token here runs longer than 16 bytes: a run of 17 token bytes.
     uint64_t runs = in_token & in_token >> 1;
     runs &= runs >> 2;
     runs &= runs >> 4;
     runs &= runs >> 8;
-    const bool long_tokens = (runs & runs >> 1) != 0;
-    const auto digits = [&](int first, int last) {
-      return long_tokens ? VectorDigits(first, last, classes.zero)
-                         : static_cast<size_t>(last - first);
-    };
+    WindowTokens window{p, starts, ends, signs, classes.minus, 0};
     const char* after = p;  // just past the last token taken
-    while (ends != 0) {
-      // Two tokens a step, a and b; when only a is left, b is a stand-in past the window whose
-      // value is stored where a's then overwrites it.
-      const int start_a = std::countr_zero(starts), end_a = std::countr_zero(ends) + 1;
-      starts &= starts - 1;
-      ends &= ends - 1;
-      const bool two = ends != 0;
-      const int start_b = std::countr_zero(starts) & 63, end_b = std::countr_zero(ends) + 1;
-      starts &= starts - uint64_t{two};  // a start left alone is a token the window cuts
-      ends &= ends - 1;
-      const auto sign_a = static_cast<int>((signs >> start_a) & 1);
-      const auto sign_b = static_cast<int>((signs >> start_b) & 1);
-      const size_t length_a = digits(start_a + sign_a, end_a);
-      const size_t length_b = two ? digits(start_b + sign_b, end_b) : 1;
-      int32_t* const out = values + count;
-      if (length_a != 0 && length_b != 0) {
-        uint64_t magnitude_a, magnitude_b;
-        TwoMagnitudes(p + end_a, length_a, p + end_b, length_b, &magnitude_a, &magnitude_b);
-        const bool negative_a = (classes.minus >> start_a) & 1;
-        const bool negative_b = (classes.minus >> start_b) & 1;
-        if (magnitude_a > 0x7fffffffu + negative_a) return stop(p + start_a);
-        if (two && magnitude_b > 0x7fffffffu + negative_b) {
-          *out = static_cast<int32_t>(negative_a ? 0 - magnitude_a : magnitude_a);
-          ++count;
-          last_token = p + start_a;
-          return stop(p + start_b);
-        }
-        out[two] = static_cast<int32_t>(negative_b ? 0 - magnitude_b : magnitude_b);
-        out[0] = static_cast<int32_t>(negative_a ? 0 - magnitude_a : magnitude_a);
-      } else {  // a lone sign or significant digits beyond 16: rare, so one token at a time
-        if (!ReadDigits(p + start_a, p + end_a, out)) return stop(p + start_a);
-        if (two && !ReadDigits(p + start_b, p + end_b, out + 1)) {
-          ++count;
-          last_token = p + start_a;
-          return stop(p + start_b);
-        }
-      }
-      count += 1 + two;
-      last_token = p + (two ? start_b : start_a);
-      after = p + (two ? end_b : end_a);
+    const char* stopped;
+    if ((runs & runs >> 1) != 0) {
+      window.zero = ZeroMask64(p);
+      stopped = TakeTokens<true>(window, values, count, last_token, after);
+    } else {
+      stopped = TakeTokens<false>(window, values, count, last_token, after);
     }
+    if (stopped != nullptr) return {count, stopped, last_token};
+    starts = window.starts;
     if (count == max) {
       p = after + 1;  // past the white space that follows the last token
       break;
@@ -262,7 +309,7 @@ __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, c
     p = next;
     if (stuck) break;
   }
-  return stop(p);
+  return {count, p, last_token};
 }
 
 #endif

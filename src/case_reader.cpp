@@ -50,14 +50,13 @@ size_t CaseReader::ReadRecords(Record* records, size_t max) {
         2 * std::min<size_t>({static_cast<size_t>(left_), max - stored, kBatchRecords});
     // The case's last records come with the next case's header, where that is already read.
     const bool last = wanted == 2 * static_cast<size_t>(left_);
-    const size_t got =
-        last || wanted >= kBatchMin ? reader_.ReadMany(batch, wanted + (last ? 3 : 0)) : 0;
+    const size_t got = wanted >= kBatchMin ? reader_.ReadMany(batch, wanted + (last ? 3 : 0)) : 0;
     const size_t taken = std::min(got, wanted);
     for (size_t j = 0; j + 1 < taken; j += 2) records[stored++] = {batch[j], batch[j + 1]};
     left_ -= static_cast<int64_t>(taken / 2);
     if (got > wanted) {
       ahead_size_ = static_cast<int>(got - wanted);
-      std::copy_n(batch + wanted, got - wanted, ahead_);
+      for (int i = 0; i < ahead_size_; ++i) ahead_[i] = batch[wanted + static_cast<size_t>(i)];
       break;
     }
     const bool value_read = got % 2 == 1;  // the batch ended between a value and its cost
