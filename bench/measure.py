@@ -53,6 +53,8 @@ def reference_binary():
 
 
 def input_file(name, scale):
+    if os.path.isfile(name):  # an input of one's own
+        return name
     if "@" in name:  # NAME@SCALE: an input at a scale of its own
         name, own = name.split("@")
         scale *= float(own)
@@ -170,7 +172,7 @@ def main():
                         help="measure against this build instead of the reference, as A/B")
     parser.add_argument("binary", help="the maxmedian binary to measure")
     parser.add_argument("inputs", nargs="*",
-                        help="inputs of bench/workloads.py (default: the README's set)")
+                        help="inputs of bench/workloads.py, or files (default: the standard set)")
     args = parser.parse_args()
     scale, pairs = (0.02, 1) if args.quick else (1, args.pairs)
     os.makedirs(WORK, exist_ok=True)
@@ -207,7 +209,7 @@ def main():
         ours_s, reference_s, cat_s = (statistics.median(times[k]) for k in times)
         throughput = mb / max(ours_s, 1e-3)
         reading = mb / max(cat_s, 1e-3)
-        print(f"| `{name}` | {mb:.1f} | {ratio_cell(times)} | {ours_s:.3f} / {reference_s:.3f} | "
+        print(f"| `{os.path.basename(name)}` | {mb:.1f} | {ratio_cell(times)} | {ours_s:.3f} / {reference_s:.3f} | "
               f"{throughput:.0f} / {reading:.0f} | {peak_kib(ours, path)} / "
               f"{peak_kib(reference, path)} |", flush=True)
 
