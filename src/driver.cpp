@@ -81,15 +81,14 @@ class Run {
       failure_ = OutOfMemory();
       return false;
     }
-    Record batch[CaseReader::kBatchRecords];
+    // The records go straight into the table's free room, a batch at a time.
     while (reader_.records_left() > 0) {
-      const size_t got = reader_.ReadRecords(batch, CaseReader::kBatchRecords);
-      for (size_t j = 0; j < got; ++j) {
-        if (!a.Append(batch[j], TowardClaim(header.C, static_cast<int64_t>(a.size())))) {
-          failure_ = OutOfMemory();
-          return false;
-        }
+      if (!a.MakeRoom(TowardClaim(header.C, static_cast<int64_t>(a.size())))) {
+        failure_ = OutOfMemory();
+        return false;
       }
+      const size_t room = std::min(a.capacity() - a.size(), CaseReader::kBatchRecords);
+      a.ResizeWithin(a.size() + reader_.ReadRecords(a.data() + a.size(), room));
       if (reader_.failed()) {
         failure_ = reader_.failure();
         return false;

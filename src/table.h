@@ -80,9 +80,14 @@ class Table {
   // Adds `entry` at the end. When the storage is full it grows to `grow_to` entries if that is
   // more than it holds, else by doubling. Returns false, changing nothing, when memory runs out.
   [[nodiscard]] bool Append(const T& entry, size_t grow_to = 0) {
-    if (size_ == capacity_ && !Reserve(grow_to > capacity_ ? grow_to : Grown())) return false;
+    if (!MakeRoom(grow_to)) return false;
     data_[size_++] = entry;
     return true;
+  }
+  // Makes room for at least one more entry, growing as Append does. Returns false, changing
+  // nothing, when memory runs out.
+  [[nodiscard]] bool MakeRoom(size_t grow_to = 0) {
+    return size_ < capacity_ || Reserve(grow_to > capacity_ ? grow_to : Grown());
   }
 
  private:
