@@ -55,11 +55,7 @@ IntReader::IntReader(ByteSource& source, std::function<bool()> before_read, size
     : source_(source),
       before_read_(std::move(before_read)),
       buffer_size_(std::max<size_t>(buffer_size, 1)),
-#if defined(__x86_64__)
-      wide_(ActiveCpuLevel() >= CpuLevel::kAvx2) {
-#else
-      wide_(false) {
-#endif
+      level_(ActiveCpuLevel()) {
   // Nothing here may throw, not even for lack of memory: a failed Resize leaves the buffer
   // empty, which ok() reports. Wide loads read the padding: give it a value, although no result
   // depends on it.
@@ -101,7 +97,7 @@ const char* IntReader::SkipSpace(const char* p) const {
     return p + std::countr_one(space);
   }
 #if defined(__x86_64__)
-  if (wide_) return SkipSpaceAvx2(p + 16);  // block_parser.h
+  if (level_ >= CpuLevel::kAvx2) return SkipSpaceAvx2(p + 16);  // block_parser.h
 #endif
   for (p += 16;; p += 16) {
     if (const unsigned space = SpaceMask16(Load16(p)); space != 0xffff) {
@@ -118,7 +114,7 @@ const char* IntReader::SkipSpace(const char* p) const {
 
 size_t IntReader::ReadMany(int32_t* values, size_t max_count) {
   // By the invariant on pos_, no token began before it and runs on past it, as ParseBlock needs.
-  const BlockParse parsed = ParseBlock(pos_, end_, values, max_count);
+  const BlockParse parsed = ParseBlockAt(level_, pos_, end_, values, max_count);
   pos_ = parsed.next;
   if (parsed.last_token != nullptr) token_start_ = parsed.last_token;
   return parsed.count;
@@ -163,7 +159,8 @@ __attribute__((target("avx2,popcnt"))) int64_t CountNewlinesAvx2(const char* p, 
 Location IntReader::Locate(const char* p) {
   // Callers only move forward through the buffer, so counting can resume where it stopped.
 #if defined(__x86_64__)
-  const int64_t newlines = wide_ ? CountNewlinesAvx2(counted_, p) : CountNewlines(counted_, p);
+  const int64_t newlines =
+      level_ >= CpuLevel::kAvx2 ? CountNewlinesAvx2(counted_, p) : CountNewlines(counted_, p);
 #else
   const int64_t newlines = CountNewlines(counted_, p);
 #endif

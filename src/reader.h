@@ -10,6 +10,7 @@
 
 #include "block_parser.h"
 #include "bytes.h"
+#include "cpu.h"
 #include "table.h"
 
 namespace maxmedian {
@@ -145,14 +146,14 @@ class IntReader {
   std::function<bool()> before_read_;
   // Room before the data and after its NUL, for wide loads.
   static constexpr size_t kLookBehind = kBlockLookBehind, kPadding = kBlockPadding;
-  Table<char> buffer_;   // room, the bytes of one read, a NUL that stops every scan, padding
-  char* data_;           // where the bytes of a read go in buffer_
-  size_t buffer_size_;   // how many bytes one read may bring
-  const char* pos_;      // the next byte to look at; never inside a token, so it or the one
-                         // before it is white space, or it starts the data
-  const char* end_;      // one past the last byte read
-  bool at_end_ = false;  // the source has reported the end of input
-  const bool wide_;  // AVX2 may be used: the CPU level in use when the reader was made allows it
+  Table<char> buffer_;    // room, the bytes of one read, a NUL that stops every scan, padding
+  char* data_;            // where the bytes of a read go in buffer_
+  size_t buffer_size_;    // how many bytes one read may bring
+  const char* pos_;       // the next byte to look at; never inside a token, so it or the one
+                          // before it is white space, or it starts the data
+  const char* end_;       // one past the last byte read
+  bool at_end_ = false;   // the source has reported the end of input
+  const CpuLevel level_;  // the CPU level in use when the reader was made, for its vector paths
 
   // Line accounting, done in bulk at each refill rather than per byte.
   const char* counted_;      // newlines before this byte of the buffer are in line_

@@ -68,8 +68,6 @@ class BufferedWriter {
 
   // Whether the buffer could be allocated; if not, the writer must not be used.
   bool ok() const { return !buffer_.empty(); }
-  // How many bytes Room may ask for at once.
-  size_t capacity() const { return buffer_.size(); }
 
   // Adds the line "<answer>\n" and marks it whole. Returns false once any write has failed; the
   // line is then lost.
@@ -82,7 +80,7 @@ class BufferedWriter {
     Mark();
     return true;
   }
-  // Room for `size` bytes (at most capacity()) at the end of the buffer, flushing everything
+  // Room for `size` bytes (at most the buffer's size) at the end of the buffer, flushing everything
   // first if need be; null once any write has failed. Commit says how much was used.
   char* Room(size_t size) {
     if (buffer_.size() - used_ < size && !Flush()) return nullptr;
