@@ -2,7 +2,9 @@
 #ifndef MAXMEDIAN_CONVERT_H_
 #define MAXMEDIAN_CONVERT_H_
 
+#include "cpu.h"
 #include "reader.h"
+#include "record.h"
 #include "status.h"
 #include "writer.h"
 
@@ -19,6 +21,11 @@ namespace maxmedian {
 // because the reader of the output has gone (EPIPE) ends the run with kExitIoError and no message.
 // Never throws.
 RunResult ConvertCases(ByteSource& input, ByteSink& output);
+
+// Writes each of `count` records as " value cost", both numbers as FormatDecimal writes them, at
+// `out`, with the vector paths of `level` (which this CPU must support), and returns one past the
+// last byte. May write up to 8 bytes beyond that, as FormatDecimalWide may. Cannot fail.
+char* FormatRecords(CpuLevel level, const Record* records, size_t count, char* out);
 
 }  // namespace maxmedian
 

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <vector>
 
+#include "decimal.h"
 #include "driver.h"
 #include "test_util.h"
 
@@ -74,6 +76,33 @@ TEST_P(Convert, AnswersAndFaultsAsTheInputs) {
     ASSERT_EQ(lines, std::count(direct.output.begin(), direct.output.end(), '\n'));
     ASSERT_TRUE(converted.output.empty() || converted.output.back() == '\n');
     ASSERT_EQ(converted.output.find_first_of("+\t\r\v\f"), std::string::npos);
+  }
+}
+
+// Numbers of every length and sign, the limits among them, in runs of every length: each record
+// comes out as FormatDecimal writes its numbers, and nothing is written past the promised slack.
+TEST_P(Convert, FormatsRecordsAsSingleNumbers) {
+  std::mt19937 random(77);
+  auto number = [&]() -> int32_t {
+    const int digits = std::uniform_int_distribution<int>(0, 10)(random);
+    if (digits == 0) return random() % 2 ? testing::kMin32 : testing::kMax32;
+    int64_t n = std::uniform_int_distribution<int64_t>(0, 9999999999)(random);
+    for (int i = digits; i < 10; ++i) n /= 10;
+    n = std::min<int64_t>(n, testing::kMax32);
+    return static_cast<int32_t>(random() % 3 == 0 ? -n : n);
+  };
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<Record> records(std::uniform_int_distribution<size_t>(0, 9)(random));
+    std::string expected;
+    for (Record& record : records) {
+      record = {number(), number()};
+      char text[32];
+      expected += ' ' + std::string(text, FormatDecimal(record.first, text));
+      expected += ' ' + std::string(text, FormatDecimal(record.second, text));
+    }
+    std::string out(expected.size() + 8, '#');
+    char* const end = FormatRecords(GetParam(), records.data(), records.size(), out.data());
+    ASSERT_EQ(std::string(out.data(), end), expected);
   }
 }
 
