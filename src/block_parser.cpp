@@ -183,18 +183,26 @@ struct WindowTokens {
   uint64_t signs, minus, zero;  // first bytes that are signs and minus signs; '0' bytes
 };
 
+// How TakeTokens reads a window's tokens, from the cheapest to the most general.
+enum class WindowKind {
+  kPlain,  // no sign and no token over 9 bytes: every token is digits whose value fits
+  kShort,  // no token over 16 bytes
+  kLong,   // some token over 16 bytes, so lengths are checked against the window's zeros
+};
+
 // Takes the tokens that end in `window` into values[count..], two a step, and advances count,
 // last_token and after (just past the last token taken). Returns where the parse must stop, a
-// token it cannot take, or null when it took them all. kLong: some token is longer than 16
-// bytes, so lengths are checked against the window's zeros; a separate copy of the loop, so
-// that windows of short tokens, by far the most, pay nothing for it.
-template <bool kLong>
+// token it cannot take, or null when it took them all. A separate copy of the loop for each
+// kind of window, so that windows of short plain tokens, by far the most, pay nothing for the
+// checks the others need.
+template <WindowKind kKind>
 [[gnu::always_inline]] __attribute__((target("avx2,bmi,popcnt"))) inline const char* TakeTokens(
     WindowTokens& window, int32_t* values, size_t& count, const char*& last_token,
     const char*& after) {
   const char* const p = window.p;
   uint64_t starts = window.starts, ends = window.ends;
   const char* stop = nullptr;
+  int last_start = -1, last_end = 0;  // of the last token taken
   while (ends != 0) {
     // Two tokens a step, a and b; when only a is left, b is a stand-in past the window whose
     // value is stored where a's then overwrites it.
@@ -205,17 +213,28 @@ template <bool kLong>
     const int start_b = std::countr_zero(starts) & 63, end_b = std::countr_zero(ends) + 1;
     starts &= starts - uint64_t{two};  // a start left alone is a token the window cuts
     ends &= ends - 1;
+    int32_t* const out = values + count;
+    if constexpr (kKind == WindowKind::kPlain) {
+      uint64_t magnitude_a, magnitude_b;
+      TwoMagnitudes(p + end_a, static_cast<size_t>(end_a - start_a), p + end_b,
+                    two ? static_cast<size_t>(end_b - start_b) : 1, &magnitude_a, &magnitude_b);
+      out[two] = static_cast<int32_t>(magnitude_b);
+      out[0] = static_cast<int32_t>(magnitude_a);
+      count += 1 + two;
+      last_start = two ? start_b : start_a;
+      last_end = two ? end_b : end_a;
+      continue;
+    }
     const auto sign_a = static_cast<int>((window.signs >> start_a) & 1);
     const auto sign_b = static_cast<int>((window.signs >> start_b) & 1);
     size_t length_a, length_b;
-    if constexpr (kLong) {
+    if constexpr (kKind == WindowKind::kLong) {
       length_a = VectorDigits(start_a + sign_a, end_a, window.zero);
       length_b = two ? VectorDigits(start_b + sign_b, end_b, window.zero) : 1;
     } else {
       length_a = static_cast<size_t>(end_a - start_a - sign_a);
       length_b = two ? static_cast<size_t>(end_b - start_b - sign_b) : 1;
     }
-    int32_t* const out = values + count;
     if (length_a != 0 && length_b != 0) {
       uint64_t magnitude_a, magnitude_b;
       TwoMagnitudes(p + end_a, length_a, p + end_b, length_b, &magnitude_a, &magnitude_b);
@@ -228,7 +247,8 @@ template <bool kLong>
       if (two && magnitude_b > 0x7fffffffu + negative_b) {
         *out = static_cast<int32_t>(negative_a ? 0 - magnitude_a : magnitude_a);
         ++count;
-        last_token = p + start_a;
+        last_start = start_a;
+        last_end = end_a;
         stop = p + start_b;
         break;
       }
@@ -241,14 +261,19 @@ template <bool kLong>
       }
       if (two && !ReadDigits(p + start_b, p + end_b, out + 1)) {
         ++count;
-        last_token = p + start_a;
+        last_start = start_a;
+        last_end = end_a;
         stop = p + start_b;
         break;
       }
     }
     count += 1 + two;
-    last_token = p + (two ? start_b : start_a);
-    after = p + (two ? end_b : end_a);
+    last_start = two ? start_b : start_a;
+    last_end = two ? end_b : end_a;
+  }
+  if (last_start >= 0) {
+    last_token = p + last_start;
+    after = p + last_end;
   }
   window.starts = starts;
   return stop;
@@ -278,19 +303,20 @@ __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, c
       for (size_t i = 0; i < room; ++i, ends &= ends - 1) kept |= ends & (0 - ends);
       ends = kept;
     }
-    // Whether a token here runs longer than 16 bytes: a run of 17 token bytes.
-    uint64_t runs = in_token & in_token >> 1;
-    runs &= runs >> 2;
-    runs &= runs >> 4;
-    runs &= runs >> 8;
+    // Runs of token bytes: bit i of runs8 is set when bytes i..i + 7 are all in tokens.
+    uint64_t runs8 = in_token & in_token >> 1;
+    runs8 &= runs8 >> 2;
+    runs8 &= runs8 >> 4;
     WindowTokens window{p, starts, ends, signs, classes.minus, 0};
     const char* after = p;  // just past the last token taken
     const char* stopped;
-    if ((runs & runs >> 1) != 0) {
-      window.zero = ZeroMask64(p);
-      stopped = TakeTokens<true>(window, values, count, last_token, after);
+    if ((runs8 & runs8 >> 2) == 0 && classes.sign == 0) {  // no token over 9 bytes, no sign
+      stopped = TakeTokens<WindowKind::kPlain>(window, values, count, last_token, after);
+    } else if (const uint64_t runs16 = runs8 & runs8 >> 8; (runs16 & runs16 >> 1) == 0) {
+      stopped = TakeTokens<WindowKind::kShort>(window, values, count, last_token, after);
     } else {
-      stopped = TakeTokens<false>(window, values, count, last_token, after);
+      window.zero = ZeroMask64(p);
+      stopped = TakeTokens<WindowKind::kLong>(window, values, count, last_token, after);
     }
     if (stopped != nullptr) return {count, stopped, last_token};
     starts = window.starts;

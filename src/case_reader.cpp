@@ -1,10 +1,11 @@
 // The case grammar on top of IntReader: which number is expected next, and the message for each
-// way a case can be malformed. Records come many at a time through IntReader::ReadMany where it
-// can; whatever it leaves (a token cut by a read, anything unusual) is read and judged one token
-// at a time.
+// way a case can be malformed. Numbers come many at a time through IntReader::ReadMany into a
+// queue where it can; whatever it leaves (a token cut by a read, anything unusual) is read and
+// judged one token at a time.
 #include "case_reader.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace maxmedian {
 CaseReader::HeaderRead CaseReader::ReadHeader(CaseHeader& header) {
@@ -13,13 +14,12 @@ CaseReader::HeaderRead CaseReader::ReadHeader(CaseHeader& header) {
   int32_t* const field[] = {&header.N, &header.C, &header.F};
   ++number_;
   for (int i = 0; i < 3; ++i) {
-    const bool ahead = ahead_next_ < ahead_size_;
     const ReadStatus status = NextNumber(field[i]);
     if (status == ReadStatus::kValue) {
       // Checked at once, while the reader can still locate the count: the last token it read,
-      // or one before it when the count was read ahead with what follows it.
+      // or as many before it as the queue holds after the count.
       if (i == 1 && header.C < 0) {
-        const auto back = static_cast<size_t>(ahead ? ahead_size_ - ahead_next_ : 0);
+        const size_t back = queue_size_ - queue_next_;
         Fail(kExitBadInput, Where(back) << "expected a record count C of 0 or more for case "
                                         << number_ << ", found " << header.C);
         return HeaderRead::kFailed;
@@ -38,35 +38,29 @@ CaseReader::HeaderRead CaseReader::ReadHeader(CaseHeader& header) {
     return HeaderRead::kFailed;
   }
   count_ = left_ = header.C;
-  ahead_next_ = ahead_size_ = 0;
   return HeaderRead::kRead;
 }
 
 size_t CaseReader::ReadRecords(Record* records, size_t max) {
-  int32_t batch[2 * kBatchRecords + 3];
+  static_assert(sizeof(Record) == 2 * sizeof(int32_t), "a record is its two numbers in order");
   size_t stored = 0;
   while (!failed_ && left_ > 0 && stored < max) {
-    const auto wanted =
-        2 * std::min<size_t>({static_cast<size_t>(left_), max - stored, kBatchRecords});
-    // The case's last records come with the next case's header, where that is already read.
-    const bool last = wanted == 2 * static_cast<size_t>(left_);
-    const size_t got = wanted >= kBatchMin ? reader_.ReadMany(batch, wanted + (last ? 3 : 0)) : 0;
-    const size_t taken = std::min(got, wanted);
-    for (size_t j = 0; j + 1 < taken; j += 2) records[stored++] = {batch[j], batch[j + 1]};
-    left_ -= static_cast<int64_t>(taken / 2);
-    if (got > wanted) {
-      ahead_size_ = static_cast<int>(got - wanted);
-      for (int i = 0; i < ahead_size_; ++i) ahead_[i] = batch[wanted + static_cast<size_t>(i)];
-      break;
+    if (queue_next_ == queue_size_) RefillQueue();
+    const size_t whole =
+        std::min({(queue_size_ - queue_next_) / 2, static_cast<size_t>(left_), max - stored});
+    if (whole > 0) {
+      std::memcpy(records + stored, queue_ + queue_next_, whole * sizeof(Record));
+      queue_next_ += 2 * whole;
+      stored += whole;
+      left_ -= static_cast<int64_t>(whole);
+      continue;
     }
-    const bool value_read = got % 2 == 1;  // the batch ended between a value and its cost
-    if (got != 0 && !value_read) continue;
-    // One record a token at a time: what the batch could not take.
+    // A record the queue does not hold whole: the value may be its last number.
     const int64_t index = count_ - left_ + 1;
-    int32_t value = value_read ? batch[got - 1] : 0, cost;
-    ReadStatus status = value_read ? ReadStatus::kValue : reader_.Next(&value);
+    int32_t value, cost;
+    ReadStatus status = NextNumber(&value);
     const bool have_value = status == ReadStatus::kValue;
-    if (have_value) status = reader_.Next(&cost);
+    if (have_value) status = NextNumber(&cost);
     if (status != ReadStatus::kValue) {
       if (status == ReadStatus::kEnd) {
         Fail(kExitBadInput, Where() << "input ends inside case " << number_ << ": found "

@@ -48,14 +48,23 @@ class CaseReader {
   const RunResult& failure() const { return failure_; }
 
  private:
-  static constexpr size_t kBatchMin = 16;  // fewer tokens than this are read one at a time
+  // Numbers are parsed a queue at a time, across case boundaries: parsing a few records and
+  // stopping costs a partial vector step each time, which small cases would pay at every case.
+  static constexpr size_t kQueue = 1024;
 
   // "<name>:LINE:COLUMN: " for the token the reader last looked at, or `back` tokens before it.
   Message Where(size_t back = 0);
-  // The next number of the input: taken from the header read ahead, or read.
+  // Refills the empty queue with as many numbers as the reader parses at once; false if none.
+  bool RefillQueue() {
+    queue_next_ = 0;
+    queue_size_ = reader_.ReadMany(queue_, kQueue);
+    return queue_size_ > 0;
+  }
+  // The next number of the input: from the queue, or read one token at a time where the bulk
+  // parse stops (a token cut by a read, anything unusual, the end).
   ReadStatus NextNumber(int32_t* value) {
-    if (ahead_next_ == ahead_size_) return reader_.Next(value);
-    *value = ahead_[ahead_next_++];
+    if (queue_next_ == queue_size_ && !RefillQueue()) return reader_.Next(value);
+    *value = queue_[queue_next_++];
     return ReadStatus::kValue;
   }
   // Records why a token could not be read as `what`.
@@ -64,13 +73,11 @@ class CaseReader {
 
   ByteSource& input_;
   IntReader reader_;
-  int64_t number_ = 0;  // of the current case
-  int64_t count_ = 0;   // C of the current case
-  int64_t left_ = 0;    // of its records, those not read yet
-  // The first numbers of the next case, read with the last records of the one before, so that
-  // a run of small cases is read a case at a time rather than a header and then the records.
-  int32_t ahead_[3];
-  int ahead_size_ = 0, ahead_next_ = 0;
+  int64_t number_ = 0;     // of the current case
+  int64_t count_ = 0;      // C of the current case
+  int64_t left_ = 0;       // of its records, those not read yet
+  int32_t queue_[kQueue];  // numbers parsed and not yet taken: queue_[queue_next_..queue_size_)
+  size_t queue_next_ = 0, queue_size_ = 0;
   bool failed_ = false;
   RunResult failure_{kExitOk, ""};
 };
