@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
+#include <random>
+#include <vector>
+
 #include "selection/selection.h"
 #include "test_util.h"
 
@@ -61,6 +66,39 @@ TEST(Scan, TooFewRecordsGiveMinusOne) {
   EXPECT_EQ(Answer({1, 0, 100}, TablesWith({})), -1);
   EXPECT_EQ(Answer({9, 2, 100}, TablesWith({{1, 1}, {2, 2}})), -1);
   EXPECT_EQ(Answer({-3, 2, 100}, TablesWith({{1, 1}, {2, 2}})), -1);
+}
+
+// Random costs from ranges narrow and wide, negative and not, budgets around the cheapest
+// choice: the bound rules a case out only when the cheapest 2h + 1 costs exceed the budget, and
+// it does rule out most cases whose cheapest choice exceeds it by more than its ranges' width.
+TEST(Scan, BudgetBoundNeverRulesOutAChoiceThatFits) {
+  std::mt19937 random(31);
+  auto pick = [&](int64_t lo, int64_t hi) {
+    return std::uniform_int_distribution<int64_t>(lo, hi)(random);
+  };
+  int ruled_out = 0, clearly_over = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const auto C = static_cast<int32_t>(pick(1, 300));
+    const int64_t lo = pick(kMin32, kMax32), hi = std::min<int64_t>(kMax32, lo + pick(0, 1 << 30));
+    std::vector<Record> records(static_cast<size_t>(C));
+    std::vector<int64_t> costs;
+    for (Record& record : records) {
+      record = {0, static_cast<int32_t>(pick(lo, hi))};
+      costs.push_back(record.second);
+    }
+    const auto choice = static_cast<size_t>(pick(0, (C - 1) / 2) * 2 + 1);
+    std::sort(costs.begin(), costs.end());
+    const int64_t cheapest = std::accumulate(costs.begin(), costs.begin() + choice, int64_t{0});
+    const int64_t F =
+        std::clamp<int64_t>(cheapest + pick(-(int64_t{3} << 21), 1 << 22), kMin32, kMax32);
+    const CaseHeader header{static_cast<int32_t>(choice), C, static_cast<int32_t>(F)};
+    const bool out = BudgetRulesOutEveryChoice(header, records.data());
+    ASSERT_TRUE(!out || cheapest > F) << round;
+    ruled_out += out;
+    clearly_over += cheapest > F + static_cast<int64_t>(choice) * (1 << 21);
+  }
+  EXPECT_GE(ruled_out, clearly_over);
+  EXPECT_GT(clearly_over, 100);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 // The scan: the largest value whose cheapest choice fits the budget, read block by block as the
-// forward sweep hands over its lower sums, while they are still in cache.
+// forward sweep hands over its lower sums, while they are still in cache; and the bound that
+// answers a case before any of that when no choice can fit.
 #include <algorithm>
+#include <array>
+#include <cstddef>
 
 #include "selection/selection.h"
 
@@ -14,6 +17,35 @@ int32_t ScanMiddle(const CaseHeader& header, const Tables& tables, int64_t first
     if (total <= header.F) answer = std::max(answer, tables.a[k].first);
   }
   return answer;
+}
+
+bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records) {
+  // Costs are counted by their top bits, as unsigned numbers with the sign bit flipped so that
+  // the ranges ascend: the cheapest 2h + 1 costs cost at least the least cost of each range
+  // times how many of them fall in it. Four sets of counts, so that a run of costs in one range
+  // does not wait on its own last increment.
+  constexpr int kBits = 11;
+  constexpr size_t kRanges = size_t{1} << kBits;
+  auto range = [](int32_t cost) {
+    return (static_cast<uint32_t>(cost) ^ 0x80000000u) >> (32 - kBits);
+  };
+  std::array<std::array<uint32_t, kRanges>, 4> counts{};
+  const auto C = static_cast<size_t>(header.C);
+  size_t i = 0;
+  for (; i + 4 <= C; i += 4) {
+    for (size_t k = 0; k < 4; ++k) ++counts[k][range(records[i + k].second)];
+  }
+  for (; i < C; ++i) ++counts[0][range(records[i].second)];
+  int64_t need = 2 * HalfSize(header.N) + 1;
+  int64_t least_total = 0;  // at most 2^31 costs of at most 2^31 each: no overflow
+  for (size_t r = 0; r < kRanges && need > 0; ++r) {
+    const int64_t in_range = int64_t{counts[0][r]} + counts[1][r] + counts[2][r] + counts[3][r];
+    const int64_t taken = std::min(in_range, need);
+    const auto least = static_cast<int32_t>(static_cast<uint32_t>(r << (32 - kBits)) ^ 0x80000000u);
+    least_total += taken * least;
+    need -= taken;
+  }
+  return least_total > header.F;
 }
 
 int32_t SelectMiddle(const CaseHeader& header, Tables& tables) {

@@ -77,6 +77,12 @@ void SweepBackward(const CaseHeader& header, Tables& tables);
 // cost plus c[k - first] plus d[k] is at most F, or -1 when there is none or it is below -1.
 int32_t ScanMiddle(const CaseHeader& header, const Tables& tables, int64_t first, int64_t last);
 
+// Whether the budget rules out every choice of 2h + 1 of the C records at `records` (in any
+// order, 0 <= 2h + 1 <= C): true only when even the cheapest 2h + 1 costs of the case add up to
+// more than F, judged from a coarse count of the costs by range in one pass, so that such a
+// case needs neither ordering nor sweeps. False decides nothing. Allocates nothing.
+bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records);
+
 // The engine on one case whose records stand in order at a[1..C] in prepared tables: the
 // backward sweep, then the forward sweep with the scan reading each block of lower sums as it is
 // filled. Returns the case's answer.
