@@ -24,13 +24,16 @@ Shapes that real inputs take:
   narrow      5 cases of 200,000 records whose values and costs take three distinct numbers
   negative    30,000 cases of 1 to 200 records where every number but N and C is negative
   midsize     2,000 cases of 100 to 2,000 records
-Large cases:
+Large cases (costs small enough that a budget some choices meet fits in 32 bits: where none
+can, maxmedian answers -1 from a count of the costs, without ordering them):
   ordered     one case of 1,000,000 records in value order, values with ties whose costs are not
               in order, h = C/4
   reverse     the same records in reverse value order
   nearly      the same records in value order but for 1% of them moved to random places
   wide        one case of 1,000,000 random records with h = C/2 - 1
   huge        one case of 4,000,000 random records with h = C/8
+  spread      one case of 4,000,000 records whose costs run from -10^9 to 10^9, too spread to
+              count, with h = C/8: the sums are so negative that every middle fits the budget
   sortedmid   1,000 cases of 100 to 2,000 records in value order
   cases-of-K  1,000,000 random records in cases of K records each, h = C/4 (the scaling series)
 """
@@ -64,7 +67,8 @@ def budget_near_cheapest(rand, N, records):
 
 
 def random_records(rand, C):
-    return [(rand.randint(0, 10**9), rand.randint(0, 10**6)) for _ in range(C)]
+    """Costs small enough that a budget some choices meet fits in 32 bits, even at h = C/2."""
+    return [(rand.randint(0, 10**9), rand.randint(0, 10**3)) for _ in range(C)]
 
 
 def large_case(rand, N, records):
@@ -156,7 +160,7 @@ def generate(name, scale, write):
             write(lines(*small_case(rand, 100, 2000, 10**9, 10**5)))
     elif name in ("ordered", "reverse", "nearly"):
         C = count(1000000)
-        records = sorted(((rand.randint(0, C // 3), rand.randint(0, 10**6)) for _ in range(C)),
+        records = sorted(((rand.randint(0, C // 3), rand.randint(0, 10**3)) for _ in range(C)),
                          key=lambda r: r[0], reverse=name == "reverse")
         if name == "nearly":
             for _ in range(C // 100):
@@ -168,6 +172,10 @@ def generate(name, scale, write):
     elif name == "huge":
         C = count(4000000)
         write(large_case(rand, 2 * (C // 8) + 1, random_records(rand, C)))
+    elif name == "spread":
+        C = count(4000000)
+        records = [(rand.randint(0, 10**9), rand.randint(-10**9, 10**9)) for _ in range(C)]
+        write(lines(2 * (C // 8) + 1, records, -2**31))
     elif name == "sortedmid":
         for _ in range(count(1000)):
             N, records, F = small_case(rand, 100, 2000, 10**9, 10**5)

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 
@@ -21,14 +22,16 @@ constexpr int32_t kBoundMinRecords = 16384;
 
 // Answers one case whose records stand at a[1..C]; no answer when the tables cannot grow to the
 // case's size.
-std::optional<int32_t> AnswerCase(const CaseHeader& header, Tables& tables) {
+std::optional<int32_t> AnswerCase(const CaseHeader& header, const CostSpan& costs, Tables& tables) {
   const int64_t h = HalfSize(header.N);
   // Too few records (or a negative h) leaves no choice to make: skip the work, not the answer.
   if (h < 0 || 2 * h + 1 > header.C) return -1;
   // A large case whose budget no choice can meet is answered without ordering it: one pass over
   // its costs, where ordering and sweeping take dozens. Small cases would pay more for the check
   // than it saves.
-  if (header.C >= kBoundMinRecords && BudgetRulesOutEveryChoice(header, tables.a.data() + 1)) {
+  if (header.C >= kBoundMinRecords &&
+      BudgetRulesOutEveryChoice(header, tables.a.data() + 1, costs.least,
+                                static_cast<int32_t>(costs.least + costs.span - 1))) {
     return -1;
   }
   if (!PrepareTables(header, tables)) return std::nullopt;
@@ -51,7 +54,7 @@ class Run {
       if (header_read == CaseReader::HeaderRead::kInputEnded) return Finish({kExitOk, ""});
       if (header_read == CaseReader::HeaderRead::kFailed) return Finish(reader_.failure());
       if (!ReadRecords(header)) return Finish(failure_);
-      const std::optional<int32_t> answer = AnswerCase(header, tables_);
+      const std::optional<int32_t> answer = AnswerCase(header, costs_, tables_);
       if (!answer) return Finish(OutOfMemory());
       writer_.Append(*answer);
     }
@@ -79,9 +82,10 @@ class Run {
     return static_cast<size_t>(std::min<int64_t>(int64_t{claimed} + 1, kGrowthFactor * arrived));
   }
 
-  // Reads the C records of a case into a[1..C]. The table grows with the records that arrive;
-  // room for up to kReserveLimit of them is reserved from the header's count, which saves the
-  // copies of growing step by step.
+  // Reads the C records of a case into a[1..C], and the span of their costs into costs_ while
+  // each batch is still in cache. The table grows with the records that arrive; room for up to
+  // kReserveLimit of them is reserved from the header's count, which saves the copies of growing
+  // step by step.
   bool ReadRecords(const CaseHeader& header) {
     Table<Record>& a = tables_.a;
     a.clear();
@@ -91,18 +95,25 @@ class Run {
       return false;
     }
     // The records go straight into the table's free room, a batch at a time.
+    int32_t least = std::numeric_limits<int32_t>::max(), most = std::numeric_limits<int32_t>::min();
     while (reader_.records_left() > 0) {
       if (!a.MakeRoom(TowardClaim(header.C, static_cast<int64_t>(a.size())))) {
         failure_ = OutOfMemory();
         return false;
       }
       const size_t room = std::min(a.capacity() - a.size(), CaseReader::kBatchRecords);
-      a.ResizeWithin(a.size() + reader_.ReadRecords(a.data() + a.size(), room));
+      const size_t got = reader_.ReadRecords(a.data() + a.size(), room);
+      for (size_t i = a.size(); i < a.size() + got; ++i) {
+        least = std::min(least, a[i].second);
+        most = std::max(most, a[i].second);
+      }
+      a.ResizeWithin(a.size() + got);
       if (reader_.failed()) {
         failure_ = reader_.failure();
         return false;
       }
     }
+    costs_ = {least, int64_t{most} - least + 1};
     return true;
   }
 
@@ -110,7 +121,8 @@ class Run {
 
   BufferedWriter writer_;
   CaseReader reader_;
-  Tables tables_;  // kept from case to case
+  Tables tables_;   // kept from case to case
+  CostSpan costs_;  // of the case read last, when it has records
   RunResult failure_{kExitOk, ""};
 };
 

@@ -78,7 +78,8 @@ TEST(Scan, BudgetBoundNeverRulesOutAChoiceThatFits) {
   };
   int ruled_out = 0, clearly_over = 0;
   for (int round = 0; round < 3000; ++round) {
-    const auto C = static_cast<int32_t>(pick(1, 300));
+    // One round in ten large enough that a sample of the costs is looked at first.
+    const auto C = static_cast<int32_t>(round % 10 == 0 ? pick(4096, 6000) : pick(1, 300));
     const int64_t lo = pick(kMin32, kMax32), hi = std::min<int64_t>(kMax32, lo + pick(0, 1 << 30));
     std::vector<Record> records(static_cast<size_t>(C));
     std::vector<int64_t> costs;
@@ -92,7 +93,9 @@ TEST(Scan, BudgetBoundNeverRulesOutAChoiceThatFits) {
     const int64_t F =
         std::clamp<int64_t>(cheapest + pick(-(int64_t{3} << 21), 1 << 22), kMin32, kMax32);
     const CaseHeader header{static_cast<int32_t>(choice), C, static_cast<int32_t>(F)};
-    const bool out = BudgetRulesOutEveryChoice(header, records.data());
+    const bool out =
+        BudgetRulesOutEveryChoice(header, records.data(), static_cast<int32_t>(costs.front()),
+                                  static_cast<int32_t>(costs.back()));
     ASSERT_TRUE(!out || cheapest > F) << round;
     ruled_out += out;
     clearly_over += cheapest > F + static_cast<int64_t>(choice) * (1 << 21);

@@ -3,6 +3,7 @@
 // answers a case before any of that when no choice can fit.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 
 #include "selection/selection.h"
@@ -19,31 +20,49 @@ int32_t ScanMiddle(const CaseHeader& header, const Tables& tables, int64_t first
   return answer;
 }
 
-bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records) {
-  // Costs are counted by their top bits, as unsigned numbers with the sign bit flipped so that
-  // the ranges ascend: the cheapest 2h + 1 costs cost at least the least cost of each range
-  // times how many of them fall in it. Four sets of counts, so that a run of costs in one range
-  // does not wait on its own last increment.
+bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records, int32_t least,
+                               int32_t most) {
+  const auto C = static_cast<size_t>(header.C);
+  const auto need = static_cast<size_t>(2 * HalfSize(header.N) + 1);
+  // A sample first: where the cheapest choice it suggests fits the budget, the count below would
+  // almost surely not rule the case out, and the pass over every cost is saved.
+  constexpr size_t kSample = 512;
+  if (C >= 8 * kSample) {
+    std::array<int32_t, kSample> sample;
+    for (size_t j = 0; j < kSample; ++j) sample[j] = records[j * C / kSample].second;
+    const size_t take = (need * kSample + C - 1) / C;  // 1 to kSample
+    std::nth_element(sample.begin(), sample.begin() + (take - 1), sample.end());
+    int64_t sampled = 0;
+    for (size_t j = 0; j < take; ++j) sampled += sample[j];
+    if (static_cast<double>(sampled) * static_cast<double>(need) / static_cast<double>(take) <=
+        header.F) {
+      return false;
+    }
+  }
+  // Costs are counted by range, 2^kBits ranges over the span of the case's costs: the cheapest
+  // 2h + 1 costs cost at least the least cost of each range times how many of them fall in it.
   constexpr int kBits = 11;
   constexpr size_t kRanges = size_t{1} << kBits;
-  auto range = [](int32_t cost) {
-    return (static_cast<uint32_t>(cost) ^ 0x80000000u) >> (32 - kBits);
+  const auto span = static_cast<uint32_t>(most) - static_cast<uint32_t>(least);
+  const int shift = std::max(0, static_cast<int>(std::bit_width(span)) - kBits);
+  auto range = [least, shift](int32_t cost) {
+    return (static_cast<uint32_t>(cost) - static_cast<uint32_t>(least)) >> shift;
   };
+  // Four sets of counts, so that a run of costs in one range does not wait on its own last
+  // increment.
   std::array<std::array<uint32_t, kRanges>, 4> counts{};
-  const auto C = static_cast<size_t>(header.C);
   size_t i = 0;
   for (; i + 4 <= C; i += 4) {
     for (size_t k = 0; k < 4; ++k) ++counts[k][range(records[i + k].second)];
   }
   for (; i < C; ++i) ++counts[0][range(records[i].second)];
-  int64_t need = 2 * HalfSize(header.N) + 1;
+  int64_t left = static_cast<int64_t>(need);  // of the cheapest costs, those not yet counted
   int64_t least_total = 0;  // at most 2^31 costs of at most 2^31 each: no overflow
-  for (size_t r = 0; r < kRanges && need > 0; ++r) {
+  for (size_t r = 0; r < kRanges && left > 0; ++r) {
     const int64_t in_range = int64_t{counts[0][r]} + counts[1][r] + counts[2][r] + counts[3][r];
-    const int64_t taken = std::min(in_range, need);
-    const auto least = static_cast<int32_t>(static_cast<uint32_t>(r << (32 - kBits)) ^ 0x80000000u);
-    least_total += taken * least;
-    need -= taken;
+    const int64_t taken = std::min(in_range, left);
+    least_total += taken * (least + (static_cast<int64_t>(r) << shift));
+    left -= taken;
   }
   return least_total > header.F;
 }

@@ -78,10 +78,13 @@ void SweepBackward(const CaseHeader& header, Tables& tables);
 int32_t ScanMiddle(const CaseHeader& header, const Tables& tables, int64_t first, int64_t last);
 
 // Whether the budget rules out every choice of 2h + 1 of the C records at `records` (in any
-// order, 0 <= 2h + 1 <= C): true only when even the cheapest 2h + 1 costs of the case add up to
-// more than F, judged from a coarse count of the costs by range in one pass, so that such a
-// case needs neither ordering nor sweeps. False decides nothing. Allocates nothing.
-bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records);
+// order, 0 <= 2h + 1 <= C), whose costs run from `least` to `most`: true only when even the
+// cheapest 2h + 1 costs of the case add up to more than F, judged from a count of the costs by
+// range in one pass, so that such a case needs neither ordering nor sweeps. False decides
+// nothing: it also comes at once, without the pass, when a sample of the costs suggests that
+// the cheapest choice fits. Allocates nothing.
+bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records, int32_t least,
+                               int32_t most);
 
 // The engine on one case whose records stand in order at a[1..C] in prepared tables: the
 // backward sweep, then the forward sweep with the scan reading each block of lower sums as it is
