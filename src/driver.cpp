@@ -82,10 +82,10 @@ class Run {
     return static_cast<size_t>(std::min<int64_t>(int64_t{claimed} + 1, kGrowthFactor * arrived));
   }
 
-  // Reads the C records of a case into a[1..C], and the span of their costs into costs_ while
-  // each batch is still in cache. The table grows with the records that arrive; room for up to
-  // kReserveLimit of them is reserved from the header's count, which saves the copies of growing
-  // step by step.
+  // Reads the C records of a case into a[1..C], and for a large case the span of their costs
+  // into costs_, while each batch is still in cache. The table grows with the records that arrive;
+  // room for up to kReserveLimit of them is reserved from the header's count, which saves the
+  // copies of growing step by step.
   bool ReadRecords(const CaseHeader& header) {
     Table<Record>& a = tables_.a;
     a.clear();
@@ -96,6 +96,7 @@ class Run {
     }
     // The records go straight into the table's free room, a batch at a time.
     int32_t least = std::numeric_limits<int32_t>::max(), most = std::numeric_limits<int32_t>::min();
+    const bool large = header.C >= kBoundMinRecords;  // only large cases use the span
     while (reader_.records_left() > 0) {
       if (!a.MakeRoom(TowardClaim(header.C, static_cast<int64_t>(a.size())))) {
         failure_ = OutOfMemory();
@@ -103,7 +104,7 @@ class Run {
       }
       const size_t room = std::min(a.capacity() - a.size(), CaseReader::kBatchRecords);
       const size_t got = reader_.ReadRecords(a.data() + a.size(), room);
-      for (size_t i = a.size(); i < a.size() + got; ++i) {
+      for (size_t i = a.size(); large && i < a.size() + got; ++i) {
         least = std::min(least, a[i].second);
         most = std::max(most, a[i].second);
       }
