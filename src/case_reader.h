@@ -48,8 +48,8 @@ class CaseReader {
   const RunResult& failure() const { return failure_; }
 
  private:
-  // Numbers are parsed a queue at a time, across case boundaries: parsing a few records and
-  // stopping costs a partial vector step each time, which small cases would pay at every case.
+  // Numbers are parsed a queue at a time, across case boundaries, so that a run of small cases
+  // costs one call to the parser for many cases rather than one or two for each.
   static constexpr size_t kQueue = 1024;
 
   // "<name>:LINE:COLUMN: " for the token the reader last looked at, or `back` tokens before it.

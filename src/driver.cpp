@@ -1,5 +1,6 @@
 // The case loop of maxmedian: read a case's records into the table (growing it with what arrives,
-// not with what the header claims), order them, run the engine, write the answer. Reading and
+// not with what the header claims), order them, run the engine, write the answer; a large case
+// whose budget no choice can meet is answered before it is ordered. Reading and
 // every message about malformed input are the case reader's; this loop adds only the memory a
 // case needs and the message when it cannot have it.
 #include "driver.h"
