@@ -18,7 +18,8 @@
 namespace maxmedian {
 namespace {
 
-// From this many records on, a case's costs are first checked against its budget.
+// From this many records on, the span of a case's costs is taken while its records are read, and
+// its costs are checked against its budget before it is ordered.
 constexpr int32_t kBoundMinRecords = 16384;
 
 // Answers one case whose records stand at a[1..C]; no answer when the tables cannot grow to the
@@ -30,12 +31,8 @@ std::optional<int32_t> AnswerCase(const CaseHeader& header, const CostSpan& cost
   // A large case whose budget no choice can meet is answered without ordering it: one pass over
   // its costs, where ordering and sweeping take dozens. Small cases would pay more for the check
   // than it saves.
-  if (header.C >= kBoundMinRecords &&
-      BudgetRulesOutEveryChoice(header, tables.a.data() + 1, costs.least,
-                                static_cast<int32_t>(costs.least + costs.span - 1))) {
-    return -1;
-  }
-  if (!PrepareTables(header, tables)) return std::nullopt;
+  if (costs.span > 0 && BudgetRulesOutEveryChoice(header, tables.a.data() + 1, costs)) return -1;
+  if (!PrepareTables(header, tables, costs)) return std::nullopt;
   // Nothing needs d before the backward sweep writes it, so ordering borrows it as scratch.
   OrderRecords(std::span<Record>(tables.a.data() + 1, static_cast<size_t>(header.C)), tables.d);
   return SelectMiddle(header, tables);
@@ -115,7 +112,7 @@ class Run {
         return false;
       }
     }
-    costs_ = {least, int64_t{most} - least + 1};
+    costs_ = large ? CostSpan{least, int64_t{most} - least + 1} : CostSpan{};
     return true;
   }
 
@@ -124,7 +121,7 @@ class Run {
   BufferedWriter writer_;
   CaseReader reader_;
   Tables tables_;   // kept from case to case
-  CostSpan costs_;  // of the case read last, when it has records
+  CostSpan costs_;  // of the case read last, when it is large (else a span of 0: not measured)
   RunResult failure_{kExitOk, ""};
 };
 

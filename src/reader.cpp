@@ -62,8 +62,7 @@ IntReader::IntReader(ByteSource& source, std::function<bool()> before_read, size
   if (buffer_.Resize(kLookBehind + buffer_size_ + 1 + kPadding)) {
     std::memset(buffer_.data(), 0, buffer_.size());
   }
-  data_ = buffer_.data() + kLookBehind;
-  pos_ = end_ = counted_ = data_;
+  pos_ = end_ = counted_ = data();
 }
 
 #if defined(__SSE2__)
@@ -167,17 +166,17 @@ Location IntReader::Locate(const char* p) {
   if (newlines > 0) {
     const char* last = static_cast<const char*>(memrchr(counted_, '\n', p - counted_));
     line_ += newlines;
-    line_begin_ = buffer_base_ + (last + 1 - data_);
+    line_begin_ = buffer_base_ + (last + 1 - data());
   }
   counted_ = p;
-  return {line_, buffer_base_ + (p - data_) - line_begin_ + 1};
+  return {line_, buffer_base_ + (p - data()) - line_begin_ + 1};
 }
 
 IntReader::Fill IntReader::Refill() {
   if (at_end_) return Fill::kEnd;
   Locate(end_);
-  buffer_base_ += end_ - data_;
-  char* data = data_;
+  buffer_base_ += end_ - data();
+  char* data = this->data();
   pos_ = end_ = counted_ = data;
   *data = '\0';
   if (before_read_ && !before_read_()) return Fill::kStopped;

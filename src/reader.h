@@ -140,6 +140,8 @@ class IntReader {
   // Takes the token's bytes [p, end) into `token`, and into the prefix that messages quote.
   void AddPiece(const char* p, const char* end, TokenState& token);
   Fill Refill();
+  // Where the bytes of a read go in buffer_, after the room for wide loads.
+  char* data() { return buffer_.data() + kLookBehind; }
   Location Locate(const char* p);
 
   ByteSource& source_;
@@ -147,7 +149,6 @@ class IntReader {
   // Room before the data and after its NUL, for wide loads.
   static constexpr size_t kLookBehind = kBlockLookBehind, kPadding = kBlockPadding;
   Table<char> buffer_;    // room, the bytes of one read, a NUL that stops every scan, padding
-  char* data_;            // where the bytes of a read go in buffer_
   size_t buffer_size_;    // how many bytes one read may bring
   const char* pos_;       // the next byte to look at; never inside a token, so it or the one
                           // before it is white space, or it starts the data
@@ -158,7 +159,7 @@ class IntReader {
   // Line accounting, done in bulk at each refill rather than per byte.
   const char* counted_;      // newlines before this byte of the buffer are in line_
   int64_t line_ = 1;         // the line of *counted_
-  int64_t buffer_base_ = 0;  // offset in the input of buffer_[0]
+  int64_t buffer_base_ = 0;  // offset in the input of data()[0]
   int64_t line_begin_ = 0;   // offset in the input of the first byte of line line_
 
   const char* token_start_ = nullptr;  // the last token, while it is still in the buffer

@@ -93,9 +93,9 @@ TEST(Scan, BudgetBoundNeverRulesOutAChoiceThatFits) {
     const int64_t F =
         std::clamp<int64_t>(cheapest + pick(-(int64_t{3} << 21), 1 << 22), kMin32, kMax32);
     const CaseHeader header{static_cast<int32_t>(choice), C, static_cast<int32_t>(F)};
-    const bool out =
-        BudgetRulesOutEveryChoice(header, records.data(), static_cast<int32_t>(costs.front()),
-                                  static_cast<int32_t>(costs.back()));
+    const bool out = BudgetRulesOutEveryChoice(
+        header, records.data(),
+        {static_cast<int32_t>(costs.front()), costs.back() - costs.front() + 1});
     ASSERT_TRUE(!out || cheapest > F) << round;
     ruled_out += out;
     clearly_over += cheapest > F + static_cast<int64_t>(choice) * (1 << 21);

@@ -20,8 +20,8 @@ int32_t ScanMiddle(const CaseHeader& header, const Tables& tables, int64_t first
   return answer;
 }
 
-bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records, int32_t least,
-                               int32_t most) {
+bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records,
+                               const CostSpan& costs) {
   const auto C = static_cast<size_t>(header.C);
   const auto need = static_cast<size_t>(2 * HalfSize(header.N) + 1);
   // A sample first: where the cheapest choice it suggests fits the budget, the count below would
@@ -43,7 +43,8 @@ bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records, 
   // 2h + 1 costs cost at least the least cost of each range times how many of them fall in it.
   constexpr int kBits = 11;
   constexpr size_t kRanges = size_t{1} << kBits;
-  const auto span = static_cast<uint32_t>(most) - static_cast<uint32_t>(least);
+  const int32_t least = costs.least;
+  const auto span = static_cast<uint64_t>(costs.span - 1);  // below 2^32
   const int shift = std::max(0, static_cast<int>(std::bit_width(span)) - kBits);
   auto range = [least, shift](int32_t cost) {
     return (static_cast<uint32_t>(cost) - static_cast<uint32_t>(least)) >> shift;

@@ -45,9 +45,11 @@ inline int64_t HalfSize(int32_t N) { return N / 2; }
 // Grows c to a block, d to at least C + 1 entries and Q's storage to what the sweeps need (when
 // 0 <= h <= C): 2h costs and a little padding, or, where the sweeps count costs, a count for
 // every value the costs span, whose span it then records in `costs` (else a span of 0). The
-// case's records must stand at a[1..C], in any order. Returns false when memory runs out,
-// leaving the tables usable but possibly too short for the case.
-[[nodiscard]] bool PrepareTables(const CaseHeader& header, Tables& tables);
+// case's records must stand at a[1..C], in any order; `measured`, when its span is not 0, is the
+// span of their costs, taken by the caller, which saves measuring it again. Returns false when
+// memory runs out, leaving the tables usable but possibly too short for the case.
+[[nodiscard]] bool PrepareTables(const CaseHeader& header, Tables& tables,
+                                 const CostSpan& measured = {});
 
 // Receives the lower sums block by block as the forward sweep computes them.
 class LowerSumReader {
@@ -78,13 +80,13 @@ void SweepBackward(const CaseHeader& header, Tables& tables);
 int32_t ScanMiddle(const CaseHeader& header, const Tables& tables, int64_t first, int64_t last);
 
 // Whether the budget rules out every choice of 2h + 1 of the C records at `records` (in any
-// order, 0 <= 2h + 1 <= C), whose costs run from `least` to `most`: true only when even the
+// order, 0 <= 2h + 1 <= C), whose costs span `costs` (measured): true only when even the
 // cheapest 2h + 1 costs of the case add up to more than F, judged from a count of the costs by
 // range in one pass, so that such a case needs neither ordering nor sweeps. False decides
 // nothing: it also comes at once, without the pass, when a sample of the costs suggests that
 // the cheapest choice fits. Allocates nothing.
-bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records, int32_t least,
-                               int32_t most);
+bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records,
+                               const CostSpan& costs);
 
 // The engine on one case whose records stand in order at a[1..C] in prepared tables: the
 // backward sweep, then the forward sweep with the scan reading each block of lower sums as it is

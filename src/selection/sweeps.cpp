@@ -448,7 +448,7 @@ void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, const Cos
 
 }  // namespace
 
-bool PrepareTables(const CaseHeader& header, Tables& tables) {
+bool PrepareTables(const CaseHeader& header, Tables& tables, const CostSpan& measured) {
   const size_t entries = static_cast<size_t>(std::max<int64_t>(header.C, 0)) + 1;
   const int64_t h = HalfSize(header.N);
   if (tables.c.size() < static_cast<size_t>(kSumBlock) && !tables.c.Resize(kSumBlock)) {
@@ -462,7 +462,7 @@ bool PrepareTables(const CaseHeader& header, Tables& tables) {
   if (const int64_t C = header.C; 2 * h >= C || HeapSize(h, C - 2 * h) < kCountSweepMin) {
     return tables.Q.Reserve(heap);
   }
-  const CostSpan costs = SpanOfCosts(tables.a.data() + 1, header.C);
+  const CostSpan costs = measured.span > 0 ? measured : SpanOfCosts(tables.a.data() + 1, header.C);
   if (costs.span > kCountSpanPerRecord * header.C) return tables.Q.Reserve(heap);
   // Counts can take more room than the heap; where memory runs short, the sweeps keep the heap.
   if (tables.Q.Reserve(std::max(heap, CountSweep::Storage(static_cast<size_t>(costs.span))))) {
