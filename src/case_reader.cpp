@@ -101,7 +101,13 @@ void CaseReader::FailToken(ReadStatus status, const Message& what) {
       break;
     }
     case ReadStatus::kReadFailed:
-      Fail(kExitIoError, SystemError(input_.name(), "read", reader_.read_error()));
+      if (reader_.read_error() == kInputShrank) {
+        Message message;
+        message << input_.name() << ": read error: the file shrank while it was being read";
+        Fail(kExitIoError, message);
+      } else {
+        Fail(kExitIoError, SystemError(input_.name(), "read", reader_.read_error()));
+      }
       break;
     case ReadStatus::kStopped:  // the before-read hook failed; its owner reports why
     case ReadStatus::kValue:

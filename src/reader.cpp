@@ -62,7 +62,7 @@ IntReader::IntReader(ByteSource& source, std::function<bool()> before_read, size
   if (buffer_.Resize(kLookBehind + buffer_size_ + 1 + kPadding)) {
     std::memset(buffer_.data(), 0, buffer_.size());
   }
-  pos_ = end_ = counted_ = data();
+  pos_ = end_ = counted_ = data_ = buffer_data();
 }
 
 #if defined(__SSE2__)
@@ -166,20 +166,33 @@ Location IntReader::Locate(const char* p) {
   if (newlines > 0) {
     const char* last = static_cast<const char*>(memrchr(counted_, '\n', p - counted_));
     line_ += newlines;
-    line_begin_ = buffer_base_ + (last + 1 - data());
+    line_begin_ = buffer_base_ + (last + 1 - data_);
   }
   counted_ = p;
-  return {line_, buffer_base_ + (p - data()) - line_begin_ + 1};
+  return {line_, buffer_base_ + (p - data_) - line_begin_ + 1};
 }
 
 IntReader::Fill IntReader::Refill() {
   if (at_end_) return Fill::kEnd;
   Locate(end_);
-  buffer_base_ += end_ - data();
-  char* data = this->data();
-  pos_ = end_ = counted_ = data;
+  buffer_base_ += end_ - data_;
+  char* data = buffer_data();
+  pos_ = end_ = counted_ = data_ = data;
   *data = '\0';
   if (before_read_ && !before_read_()) return Fill::kStopped;
+  const char* shown;
+  size_t shown_size;
+  switch (source_.NextWindow(&shown, &shown_size)) {
+    case FileWindows::Next::kShown:
+      pos_ = counted_ = data_ = shown;
+      end_ = shown + shown_size;
+      return Fill::kData;
+    case FileWindows::Next::kShrank:
+      read_error_ = kInputShrank;
+      return Fill::kFailed;
+    case FileWindows::Next::kNone:
+      break;
+  }
   const ptrdiff_t n = source_.Read(data, buffer_size_);
   if (n < 0) {
     read_error_ = errno;
@@ -224,14 +237,14 @@ ReadStatus IntReader::NextSlow() {
     AddPiece(pos_, piece_end, token);
     pos_ = piece_end;
     // The rest of a bad token cannot change the verdict or the message.
-    if (!token.is_integer && truncated_) return ReadStatus::kNotInteger;
+    if (!token.is_integer && truncated_) return NotInteger();
     if (pos_ < end_) break;
     const Fill fill = Refill();
     if (fill == Fill::kEnd) break;
     if (fill == Fill::kFailed) return ReadStatus::kReadFailed;
     if (fill == Fill::kStopped) return ReadStatus::kStopped;
   }
-  if (!token.is_integer || !token.has_digits) return ReadStatus::kNotInteger;
+  if (!token.is_integer || !token.has_digits) return NotInteger();
   if (token.magnitude > 0x7fffffffu + uint64_t{token.negative}) return ReadStatus::kOutOfRange;
   slow_value_ = static_cast<int32_t>(token.negative ? 0 - token.magnitude : token.magnitude);
   return ReadStatus::kValue;

@@ -11,6 +11,7 @@
 #include "block_parser.h"
 #include "bytes.h"
 #include "cpu.h"
+#include "file_windows.h"
 #include "table.h"
 
 namespace maxmedian {
@@ -30,20 +31,38 @@ class ByteSource {
   // Reads up to `size` bytes into `buffer`. Returns how many it read, 0 at the end of input, or
   // -1 with errno set when the read fails.
   virtual ptrdiff_t Read(char* buffer, size_t size) = 0;
+  // Shows the next bytes in place instead, when the source can (see FileWindows::Advance, whose
+  // contract this is). The default shows nothing: everything is read.
+  virtual FileWindows::Next NextWindow(const char** data, size_t* size) {
+    (void)data;
+    (void)size;
+    return FileWindows::Next::kNone;
+  }
+  // Whether bytes already shown may have been lost to the input shrinking (see
+  // FileWindows::Shrank); asked only when the input looks malformed.
+  virtual bool Shrank() const { return false; }
 
  private:
   std::string_view name_;
 };
 
 // Reads a file descriptor, retrying reads that a signal interrupts, and waiting for input when
-// the descriptor is non-blocking and has none yet.
+// the descriptor is non-blocking and has none yet. A large regular file is shown in windows
+// instead (FileWindows, with the same `window` and `min_bytes`).
 class FdSource final : public ByteSource {
  public:
-  FdSource(int fd, std::string_view name) : ByteSource(name), fd_(fd) {}
+  FdSource(int fd, std::string_view name, size_t window = FileWindows::kDefaultWindow,
+           size_t min_bytes = FileWindows::kDefaultMinBytes)
+      : ByteSource(name), fd_(fd), windows_(fd, window, min_bytes) {}
   ptrdiff_t Read(char* buffer, size_t size) override;
+  FileWindows::Next NextWindow(const char** data, size_t* size) override {
+    return windows_.Advance(data, size);
+  }
+  bool Shrank() const override { return windows_.Shrank(); }
 
  private:
   int fd_;
+  FileWindows windows_;
 };
 
 // Reads from memory, at most `chunk` bytes a read, so that tests can cut the input anywhere.
@@ -59,13 +78,16 @@ class StringSource final : public ByteSource {
   size_t chunk_;
 };
 
+// read_error() when the input shrank while it was being read, rather than an errno.
+inline constexpr int kInputShrank = -1;
+
 // What IntReader::Next found.
 enum class ReadStatus {
   kValue,       // an integer, stored in *value
   kEnd,         // the end of input, with only white space before it
   kNotInteger,  // a token that is not a decimal integer
   kOutOfRange,  // a decimal integer outside -2147483648..2147483647
-  kReadFailed,  // the source failed; read_error() holds errno
+  kReadFailed,  // the source failed; read_error() holds errno, or kInputShrank
   kStopped,     // the before-read hook asked to stop
 };
 
@@ -106,7 +128,7 @@ class IntReader {
   std::string_view TokenPrefix() const { return {prefix_, prefix_size_}; }
   // After kNotInteger or kOutOfRange: whether the token is longer than TokenPrefix().
   bool TokenTruncated() const { return truncated_; }
-  // After kReadFailed: the errno of the failed read.
+  // After kReadFailed: the errno of the failed read, or kInputShrank.
   int read_error() const { return read_error_; }
 
  private:
@@ -125,6 +147,12 @@ class IntReader {
     return status;
   }
   ReadStatus NextSlow();
+  // kNotInteger, unless the token may be zeros that stand in for bytes the input lost.
+  ReadStatus NotInteger() {
+    if (!source_.Shrank()) return ReadStatus::kNotInteger;
+    read_error_ = kInputShrank;
+    return ReadStatus::kReadFailed;
+  }
 
   // What the pieces of a token read so far make of it.
   struct TokenState {
@@ -141,7 +169,7 @@ class IntReader {
   void AddPiece(const char* p, const char* end, TokenState& token);
   Fill Refill();
   // Where the bytes of a read go in buffer_, after the room for wide loads.
-  char* data() { return buffer_.data() + kLookBehind; }
+  char* buffer_data() { return buffer_.data() + kLookBehind; }
   Location Locate(const char* p);
 
   ByteSource& source_;
@@ -152,6 +180,7 @@ class IntReader {
   size_t buffer_size_;    // how many bytes one read may bring
   const char* pos_;       // the next byte to look at; never inside a token, so it or the one
                           // before it is white space, or it starts the data
+  const char* data_;      // the first byte of this read's data: in buffer_, or a window shown
   const char* end_;       // one past the last byte read
   bool at_end_ = false;   // the source has reported the end of input
   const CpuLevel level_;  // the CPU level in use when the reader was made, for its vector paths

@@ -2,8 +2,11 @@
 
 #include <errno.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,13 +22,14 @@ struct Outcome {
   int64_t line, column;
   std::string prefix;
   bool truncated;
+  int error;
 };
 
-// Reads with Next alone, or, when `batch` is set, with ReadMany taking up to `batch` tokens at a
-// time and Next only what it leaves.
-Outcome ReadAll(std::string_view input, size_t chunk, size_t buffer_size, size_t batch = 0) {
-  StringSource source(input, chunk);
-  IntReader reader(source, nullptr, buffer_size);
+// Reads `source` with Next alone, or, when `batch` is set, with ReadMany taking up to `batch`
+// tokens at a time and Next only what it leaves.
+Outcome ReadFrom(ByteSource& source, size_t buffer_size, size_t batch,
+                 std::function<bool()> before_read = nullptr) {
+  IntReader reader(source, std::move(before_read), buffer_size);
   Outcome out{};
   int32_t values[64];
   for (;;) {
@@ -40,7 +44,13 @@ Outcome ReadAll(std::string_view input, size_t chunk, size_t buffer_size, size_t
   out.column = at.column;
   out.prefix = std::string(reader.TokenPrefix());
   out.truncated = reader.TokenTruncated();
+  out.error = reader.read_error();
   return out;
+}
+
+Outcome ReadAll(std::string_view input, size_t chunk, size_t buffer_size, size_t batch = 0) {
+  StringSource source(input, chunk);
+  return ReadFrom(source, buffer_size, batch);
 }
 
 // Reads `input` cut into reads of every small size and through buffers of every small size, and
@@ -161,10 +171,8 @@ TEST(Reader, RandomTokensAndGaps) {
   }
 }
 
-// Long inputs of every kind of token, good and bad, read many at a time as one at a time: the
-// values, and the status and place of whatever ends the reading, are the same.
-TEST(Reader, ManyAtATimeAgreesWithOneAtATime) {
-  std::mt19937 random(7);
+// `tokens` tokens of every kind, good and bad unless `good_only`, between runs of white space.
+std::string RandomInput(std::mt19937& random, int tokens, bool good_only = false) {
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
   const std::vector<std::string> odd = {"x",
                                         "-",
@@ -176,18 +184,29 @@ TEST(Reader, ManyAtATimeAgreesWithOneAtATime) {
                                         "12345678901234567",
                                         std::string(1, '\0'),
                                         "\xff"};
-  for (int round = 0; round < 300; ++round) {
-    std::string input;
-    for (int n = pick(0, 120); n > 0; --n) {
-      const int kind = pick(0, 9);
-      std::string token = std::to_string(pick(kind < 3 ? 0 : -2147483647 - 1, 2147483647));
-      if (kind == 3) token.insert(token.begin(), '+');
-      if (kind == 4) token.insert(0, static_cast<size_t>(pick(1, 20)), '0');
-      if (kind == 5 && pick(0, 9) == 0) token = odd[pick(0, static_cast<int>(odd.size()) - 1)];
-      input += token;
-      for (int gap = pick(1, kind == 6 ? 70 : 2); gap > 0; --gap)
-        input += " \t\n\r\v\f"[pick(0, 5)];
+  std::string input;
+  for (int n = tokens; n > 0; --n) {
+    const int kind = pick(0, 9);
+    std::string token = std::to_string(pick(kind < 3 ? 0 : -2147483647 - 1, 2147483647));
+    if (good_only && (kind == 3 || kind == 4) && token[0] == '-') token.erase(0, 1);
+    if (kind == 3) token.insert(token.begin(), '+');
+    if (kind == 4) token.insert(0, static_cast<size_t>(pick(1, 20)), '0');
+    if (kind == 5 && !good_only && pick(0, 9) == 0) {
+      token = odd[pick(0, static_cast<int>(odd.size()) - 1)];
     }
+    input += token;
+    for (int gap = pick(1, kind == 6 ? 70 : 2); gap > 0; --gap) input += " \t\n\r\v\f"[pick(0, 5)];
+  }
+  return input;
+}
+
+// Long inputs of every kind of token, good and bad, read many at a time as one at a time: the
+// values, and the status and place of whatever ends the reading, are the same.
+TEST(Reader, ManyAtATimeAgreesWithOneAtATime) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 300; ++round) {
+    const std::string input =
+        RandomInput(random, std::uniform_int_distribution<int>(0, 120)(random));
     const size_t buffer = round % 3 == 0 ? 100 : IntReader::kDefaultBufferSize;
     const Outcome one = ReadAll(input, SIZE_MAX, buffer);
     for (size_t batch : {1, 2, 5, 64}) {
@@ -200,6 +219,53 @@ TEST(Reader, ManyAtATimeAgreesWithOneAtATime) {
         ASSERT_EQ(many.prefix, one.prefix) << input;
       }
     }
+  }
+}
+
+// A file shown through windows of a page, from any offset, reads as its bytes do in pieces;
+// bytes added while it is read are read too, and bytes taken away are a read error, not a crash.
+TEST(Reader, FileWindowsReadAsReads) {
+  std::mt19937 random(11);
+  const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const std::string added = "\n-7 +8 9";
+  for (int round = 0; round < 30; ++round) {
+    const int change = round % 3;  // after two windows: 0 none, 1 the file grows, 2 it shrinks
+    const std::string input =
+        RandomInput(random, static_cast<int>(page) + round * 200, change == 2);
+    const auto offset = std::uniform_int_distribution<size_t>(0, 2 * page)(random);
+    FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    const int fd = fileno(file);
+    ASSERT_EQ(pwrite(fd, input.data(), input.size(), 0), static_cast<ssize_t>(input.size()));
+    ASSERT_EQ(lseek(fd, static_cast<off_t>(offset), SEEK_SET), static_cast<off_t>(offset));
+    FdSource source(fd, "<input>", page, 0);
+    int refills = 0;
+    const Outcome got = ReadFrom(source, IntReader::kDefaultBufferSize, 64, [&] {
+      if (++refills == 3 && change == 1) {
+        return pwrite(fd, added.data(), added.size(), static_cast<off_t>(input.size())) > 0;
+      }
+      // Cut within a page, whose end then reads as zeros, or at a page, whose successors fault.
+      const size_t cut = round % 2 ? input.size() / 2 : (offset / page + 4) * page;
+      return refills != 3 || change != 2 || ftruncate(fd, static_cast<off_t>(cut)) == 0;
+    });
+    std::fclose(file);
+    const std::string rest = input.substr(offset) + (change == 1 ? added : "");
+    const Outcome want = ReadAll(rest, SIZE_MAX, IntReader::kDefaultBufferSize, 64);
+    if (change == 2) {
+      ASSERT_EQ(got.status, ReadStatus::kReadFailed) << round;
+      ASSERT_EQ(got.error, kInputShrank) << round;
+      ASSERT_LT(got.values.size(), want.values.size()) << round;
+      ASSERT_TRUE(std::equal(got.values.begin(), got.values.end(), want.values.begin())) << round;
+      continue;
+    }
+    if (want.status == ReadStatus::kEnd) {
+      ASSERT_GT(refills, 3) << round;  // windows, not one read of the whole file
+    }
+    ASSERT_EQ(got.values, want.values) << round;
+    ASSERT_EQ(got.status, want.status) << round;
+    ASSERT_EQ(got.line, want.line) << round;
+    ASSERT_EQ(got.column, want.column) << round;
+    ASSERT_EQ(got.prefix, want.prefix) << round;
   }
 }
 

@@ -1,0 +1,153 @@
+// Mapping a file a window at a time into one reserved place, with zeros around each window, and
+// surviving the file shrinking under a mapping: the system then raises SIGBUS on the bytes gone,
+// and the handler here puts zero pages in their place and notes it, so that the reader can
+// report the fault instead of the process dying.
+#include "file_windows.h"
+
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+namespace maxmedian {
+namespace {
+
+// The one place mapped at a time, for the handler; null when none is.
+std::atomic<char*> g_region{nullptr};
+std::atomic<size_t> g_region_size{0};
+std::atomic<size_t> g_page{4096};
+std::atomic<bool> g_faulted{false};  // the handler has put zeros in place of bytes gone
+std::atomic<bool> g_taken{false};    // some FileWindows owns the place
+struct sigaction g_previous;         // the handling of SIGBUS before ours
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+  char* const region = g_region.load();
+  const size_t size = g_region_size.load();
+  auto* const address = static_cast<char*>(info->si_addr);
+  if (region != nullptr && address >= region && address < region + size) {
+    const size_t page = g_page.load();
+    char* const from = region + static_cast<size_t>(address - region) / page * page;
+    if (mmap(from, static_cast<size_t>(region + size - from), PROT_READ | PROT_WRITE,
+             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+      g_faulted.store(true);
+      return;  // the load that faulted runs again, and reads zeros
+    }
+  }
+  // Not ours: hand it back to what handled it before, which the repeated fault then reaches.
+  (void)signal;
+  (void)context;
+  sigaction(SIGBUS, &g_previous, nullptr);
+}
+
+bool InstallHandler() {
+  static const bool installed = [] {
+    struct sigaction action {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    return sigaction(SIGBUS, &action, &g_previous) == 0;
+  }();
+  return installed;
+}
+
+}  // namespace
+
+FileWindows::~FileWindows() { Unmap(); }
+
+void FileWindows::Unmap() {
+  if (region_ == nullptr) return;
+  g_region.store(nullptr);
+  g_region_size.store(0);
+  munmap(region_, region_size_);
+  region_ = nullptr;
+  g_taken.store(false);
+}
+
+FileWindows::Next FileWindows::Advance(const char** data, size_t* size) {
+  if (state_ == State::kUnused) {
+    state_ = State::kDone;
+    struct stat status;
+    if (fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) return Next::kNone;
+    const off_t offset = lseek(fd_, 0, SEEK_CUR);
+    if (offset < 0 || status.st_size <= offset ||
+        static_cast<uint64_t>(status.st_size - offset) < min_bytes_) {
+      return Next::kNone;
+    }
+    bool free = false;
+    if (!InstallHandler() || !g_taken.compare_exchange_strong(free, true)) return Next::kNone;
+    const long page = sysconf(_SC_PAGESIZE);
+    g_page.store(page > 0 ? static_cast<size_t>(page) : 4096);
+    const size_t page_size = g_page.load();
+    window_ = (std::max<size_t>(window_, 1) + page_size - 1) / page_size * page_size;
+    // A page of zeros before the window and one after it: the reader's look-behind and padding.
+    region_size_ = page_size + window_ + page_size;
+    void* region = mmap(nullptr, region_size_, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (region == MAP_FAILED) {
+      g_taken.store(false);
+      return Next::kNone;
+    }
+    region_ = static_cast<char*>(region);
+    g_faulted.store(false);
+    g_region_size.store(region_size_);
+    g_region.store(region_);
+    // Reads after the last window go on from the end the windows reach.
+    if (lseek(fd_, status.st_size, SEEK_SET) < 0) {
+      Unmap();
+      return Next::kNone;
+    }
+    next_ = shown_end_ = offset;
+    end_ = status.st_size;
+    state_ = State::kMapping;
+  }
+  if (state_ == State::kDone) return shrank_ ? Next::kShrank : Next::kNone;
+  if (g_faulted.load()) {
+    shrank_ = true;
+    state_ = State::kDone;
+    Unmap();
+    return Next::kShrank;
+  }
+  if (next_ == end_) {
+    state_ = State::kDone;
+    Unmap();
+    return Next::kNone;
+  }
+  // Windows start on a page, but the first starts where the descriptor's offset was.
+  const size_t page_size = g_page.load();
+  const auto skip = static_cast<size_t>(next_ % static_cast<off_t>(page_size));
+  const size_t bytes = std::min(window_ - skip, static_cast<size_t>(end_ - next_));
+  char* const base = region_ + page_size;
+  // Read-only, so that mapping the pages ahead of use shares them with the system's cache
+  // instead of copying each; only the pages written below get copies of their own.
+  char* const nul_page = base + (skip + bytes) / page_size * page_size;
+  if (mmap(base, skip + bytes, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd_,
+           next_ - skip) == MAP_FAILED ||
+      mprotect(nul_page, page_size, PROT_READ | PROT_WRITE) != 0 ||
+      (skip > 0 && mprotect(base, page_size, PROT_READ | PROT_WRITE) != 0)) {
+    // Read the rest instead, from where the windows stopped.
+    const bool sought = lseek(fd_, next_, SEEK_SET) >= 0;
+    state_ = State::kDone;
+    Unmap();
+    shrank_ = !sought;
+    return sought ? Next::kNone : Next::kShrank;
+  }
+  std::memset(base, 0, skip);
+  base[skip + bytes] = '\0';  // the file may have grown past the size the windows stop at
+  *data = base + skip;
+  *size = bytes;
+  next_ += static_cast<off_t>(bytes);
+  shown_end_ = next_;
+  return Next::kShown;
+}
+
+bool FileWindows::Shrank() const {
+  if (shrank_ || (region_ != nullptr && g_faulted.load())) return true;
+  struct stat status;
+  return state_ != State::kUnused && fstat(fd_, &status) == 0 && status.st_size < shown_end_;
+}
+
+}  // namespace maxmedian
