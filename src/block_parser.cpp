@@ -279,20 +279,18 @@ template <WindowKind kKind>
   return stop;
 }
 
-constexpr ptrdiff_t kPrefetchAhead = 4096;
-
 __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, const char* end,
                                                                 int32_t* values, size_t max) {
   constexpr ptrdiff_t kWindow = 64;
   size_t count = 0;
   const char* last_token = nullptr;
   while (count < max && end - p >= kWindow) {
-    _mm_prefetch(p + kPrefetchAhead, _MM_HINT_T0);
+    _mm_prefetch(p + kBlockPrefetch, _MM_HINT_T0);
     const ByteClasses classes = Classify64(p);
     const uint64_t in_token = ~classes.space;
     if (in_token == 0) {  // a run of white space, which may be long: skipped on white space alone
       for (p += kWindow; end - p >= kWindow && AllSpace64(p);) {
-        _mm_prefetch(p + kPrefetchAhead, _MM_HINT_T0);
+        _mm_prefetch(p + kBlockPrefetch, _MM_HINT_T0);
         p += kWindow;
       }
       continue;

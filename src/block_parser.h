@@ -16,6 +16,11 @@ inline constexpr size_t kBlockLookBehind = 16;
 // Readable bytes a block needs after its last byte, for loads that start near its end.
 inline constexpr size_t kBlockPadding = 64;
 
+// How far ahead of its reading the parser asks for bytes to be brought into the cache: a copy by
+// read() leaves them there, but bytes shown in place come from memory, a page at a time, where
+// the processor's own prefetching stops at each page.
+inline constexpr ptrdiff_t kBlockPrefetch = 4096;
+
 // What ParseBlock took from a block.
 struct BlockParse {
   size_t count;            // how many values it stored

@@ -244,7 +244,10 @@ inline ReadStatus IntReader::Next(int32_t* value) {
     // convert the last ten, as eight and two, from loads that end at the last digit.
     const size_t tail_count = DigitCount8(tail);
     const char* end = p + 8 + tail_count;
-    for (size_t more = tail_count; more == 8; end += more) more = DigitCount8(Load8(end));
+    for (size_t more = tail_count; more == 8; end += more) {
+      __builtin_prefetch(end + kBlockPrefetch);  // a long run of zeros: see kBlockPrefetch
+      more = DigitCount8(Load8(end));
+    }
     const size_t digits = static_cast<size_t>(end - p);
     if (digits > 10 && !AllZeros(p, digits - 10)) return NextSlowFrom(start, value);
     magnitude = DigitValue8(Load8(end - 8), 8);
