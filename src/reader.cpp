@@ -115,6 +115,7 @@ size_t IntReader::ReadMany(int32_t* values, size_t max_count) {
   // By the invariant on pos_, no token began before it and runs on past it, as ParseBlock needs.
   const BlockParse parsed = ParseBlockAt(level_, pos_, end_, values, max_count);
   pos_ = parsed.next;
+  Locate(pos_);  // the lines of what the parser read, while its bytes are still in the cache
   if (parsed.last_token != nullptr) token_start_ = parsed.last_token;
   return parsed.count;
 }
@@ -156,7 +157,13 @@ __attribute__((target("avx2,popcnt"))) int64_t CountNewlinesAvx2(const char* p, 
 }  // namespace
 
 Location IntReader::Locate(const char* p) {
-  // Callers only move forward through the buffer, so counting can resume where it stopped.
+  // Counting resumes where it stopped; a place before that (a fault among the tokens ReadMany
+  // just read) is counted again from the start of the data.
+  if (p < counted_) {
+    counted_ = data_;
+    line_ = data_line_;
+    line_begin_ = data_line_begin_;
+  }
 #if defined(__x86_64__)
   const int64_t newlines =
       level_ >= CpuLevel::kAvx2 ? CountNewlinesAvx2(counted_, p) : CountNewlines(counted_, p);
@@ -175,6 +182,8 @@ Location IntReader::Locate(const char* p) {
 IntReader::Fill IntReader::Refill() {
   if (at_end_) return Fill::kEnd;
   Locate(end_);
+  data_line_ = line_;
+  data_line_begin_ = line_begin_;
   buffer_base_ += end_ - data_;
   char* data = buffer_data();
   pos_ = end_ = counted_ = data_ = data;

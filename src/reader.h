@@ -190,6 +190,7 @@ class IntReader {
   int64_t line_ = 1;         // the line of *counted_
   int64_t buffer_base_ = 0;  // offset in the input of data()[0]
   int64_t line_begin_ = 0;   // offset in the input of the first byte of line line_
+  int64_t data_line_ = 1, data_line_begin_ = 0;  // line_ and line_begin_ at data_
 
   const char* token_start_ = nullptr;  // the last token, while it is still in the buffer
   Location token_location_{1, 1};      // the last token, when token_start_ is null

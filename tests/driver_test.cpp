@@ -156,6 +156,9 @@ TEST(Driver, MalformedInputIsLocated) {
        "8\n", "<input>:2:4: expected a record count C of 0 or more for case 2, found -4"},
       {"1 2 5 7 3 8 4\t2\n\n-4                                                               ",
        "8\n", "<input>:3:1: expected a record count C of 0 or more for case 2, found -4"},
+      // ... also when the numbers read with it run on over more lines.
+      {"1 2 5 7 3 8 4\n2 -4\n9\n1 1\n1 1\n1 1                                                   ",
+       "8\n", "<input>:2:3: expected a record count C of 0 or more for case 2, found -4"},
       {"1 1 5 7 3\n1 1", "7\n",
        "<input>:2:4: input ends inside the header of case 2: found 2 of its 3 numbers (N C F)"},
       {"3 5 70\n1 1\n2 2\n3", "",
