@@ -122,11 +122,14 @@ FileWindows::Next FileWindows::Advance(const char** data, size_t* size) {
   const size_t bytes = std::min(window_ - skip, static_cast<size_t>(end_ - next_));
   char* const base = region_ + page_size;
   // Read-only, so that mapping the pages ahead of use shares them with the system's cache
-  // instead of copying each; only the pages written below get copies of their own.
+  // instead of copying each; only the pages written below get copies of their own. A whole
+  // window is followed by the page of zeros, where the NUL goes without a copy; only the first
+  // window (bytes before the offset to clear) and the last (a NUL within a page) need one.
+  const bool whole = skip + bytes == window_;
   char* const nul_page = base + (skip + bytes) / page_size * page_size;
   if (mmap(base, skip + bytes, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd_,
            next_ - skip) == MAP_FAILED ||
-      mprotect(nul_page, page_size, PROT_READ | PROT_WRITE) != 0 ||
+      (!whole && mprotect(nul_page, page_size, PROT_READ | PROT_WRITE) != 0) ||
       (skip > 0 && mprotect(base, page_size, PROT_READ | PROT_WRITE) != 0)) {
     // Read the rest instead, from where the windows stopped.
     const bool sought = lseek(fd_, next_, SEEK_SET) >= 0;
