@@ -279,6 +279,28 @@ template <WindowKind kKind>
   return stop;
 }
 
+// The first byte at or after `q` that is not white space, looking 128 bytes a step; or, where
+// fewer than 128 bytes are left before `end`, the first such place, for the caller to go on from.
+// Runs of white space between tokens are mostly shorter than a step: a branch on whether the run
+// ends within one is taken the same way time after time, where a branch on each 64 bytes would
+// follow the lengths of the runs.
+__attribute__((target("avx2,bmi"))) inline const char* SkipSpaceRun(const char* q,
+                                                                    const char* end) {
+  for (; end - q >= 128; q += 128) {
+    _mm_prefetch(q + kBlockPrefetch, _MM_HINT_T0);
+    _mm_prefetch(q + kBlockPrefetch + 64, _MM_HINT_T0);
+    const uint64_t first = ~(SpaceMask32(Load32(q)) | SpaceMask32(Load32(q + 32)) << 32);
+    const uint64_t second = ~(SpaceMask32(Load32(q + 64)) | SpaceMask32(Load32(q + 96)) << 32);
+    if ((first | second) != 0) {
+      // countr_zero(0) is 64: past the first half when the token is in the second.
+      const int offset =
+          std::countr_zero(first) + (std::countr_zero(second) & (0 - static_cast<int>(first == 0)));
+      return q + offset;
+    }
+  }
+  return q;
+}
+
 __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, const char* end,
                                                                 int32_t* values, size_t max) {
   constexpr ptrdiff_t kWindow = 64;
@@ -289,10 +311,7 @@ __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, c
     const ByteClasses classes = Classify64(p);
     const uint64_t in_token = ~classes.space;
     if (in_token == 0) {  // a run of white space, which may be long: skipped on white space alone
-      for (p += kWindow; end - p >= kWindow && AllSpace64(p);) {
-        _mm_prefetch(p + kBlockPrefetch, _MM_HINT_T0);
-        p += kWindow;
-      }
+      p = SkipSpaceRun(p + kWindow, end);
       continue;
     }
     uint64_t starts = in_token & ~(in_token << 1);
@@ -328,8 +347,10 @@ __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, c
       p = after + 1;  // past the white space that follows the last token
       break;
     }
-    if (starts == 0) {
-      p += kWindow;  // the rest of the window is white space
+    if (starts == 0) {  // the rest of the window is white space
+      // A long run at its end is likely to go on, and is skipped as one; after a short one, the
+      // next token is likely to start at once.
+      p = std::countl_zero(in_token) >= 16 ? SkipSpaceRun(p + kWindow, end) : p + kWindow;
       continue;
     }
     // A token the window cuts, or one with an odd byte: the next window starts with it, unless it

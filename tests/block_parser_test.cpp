@@ -85,9 +85,11 @@ TEST_P(BlockParser, TakesWhatAPlainParseTakes) {
   for (int round = 0; round < 20000; ++round) {
     std::string block;
     const bool tidy = round % 3 == 0;  // well-formed tokens only: the parser must take them
-    while (block.size() < static_cast<size_t>(pick(0, 400))) {
+    while (block.size() < static_cast<size_t>(pick(0, 600))) {
       block += tidy ? std::to_string(pick(-99999, 99999)) : RandomToken(random);
-      for (int n = pick(1, round % 2 ? 3 : 90); n > 0; --n) block += spaces[pick(0, 5)];
+      for (int n = pick(1, round % 2 ? 3 : (round % 5 ? 90 : 300)); n > 0; --n) {
+        block += spaces[pick(0, 5)];
+      }
     }
     block.resize(static_cast<size_t>(pick(0, static_cast<int>(block.size()))));  // cut anywhere
     std::string memory(kBlockLookBehind + block.size() + kBlockPadding, '\0');
