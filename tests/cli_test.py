@@ -2,7 +2,7 @@
 """End-to-end tests of the built maxmedian binary: what only the process shows (exit status,
 standard output against standard error, streaming through pipes, failing reads and writes, memory
 limits). Usage: cli_test.py SOURCE_DIR GROUP COMMAND... (see e2e.py); GROUP is a class below."""
-import os, random, resource, shutil, subprocess, sys, tempfile, time, unittest
+import array, fcntl, os, random, resource, shutil, subprocess, sys, tempfile, termios, time, unittest
 
 import e2e
 from e2e import COMMAND, SOURCE_DIR, run
@@ -163,6 +163,29 @@ class Streams(unittest.TestCase):
         with os.fdopen(read_end, "rb") as answers:
             self.assertEqual(answers.read(), b"9\n" * 200000)
         self.assertEqual((p.wait(timeout=60), p.stderr.read()), (0, b""))
+        p.stderr.close()
+
+    def test_input_file_cut_while_read_is_an_error(self):
+        # A large file is read in place; cut shorter while the program waits for room to write,
+        # the bytes gone are a read error after every answer before them, not a crash.
+        read_end, write_end = os.pipe()
+        with tempfile.TemporaryFile() as cases:
+            cases.write(b"1 1 5 9 5\n" * 400000)
+            cases.seek(0)
+            p = subprocess.Popen(COMMAND, stdin=cases, stdout=write_end, stderr=subprocess.PIPE)
+            os.close(write_end)
+            # Answers in the pipe: the program has started on the file. Until they are read, it
+            # cannot pass 1.6 MB of it, where the pipe and its own buffer hold all they can.
+            waiting = array.array("i", [0])
+            while waiting[0] == 0 and p.poll() is None:
+                time.sleep(0.01)
+                fcntl.ioctl(read_end, termios.FIONREAD, waiting)
+            os.ftruncate(cases.fileno(), 2000005)  # 200,000 cases and "1 1 5" of the next
+            with os.fdopen(read_end, "rb") as answers:
+                out = answers.read()
+        self.assertEqual((p.wait(timeout=60), out, p.stderr.read()),
+                         (2, b"9\n" * 200000,
+                          b"maxmedian: <stdin>: read error: the file shrank while it was being read\n"))
         p.stderr.close()
 
     def test_write_that_reports_nothing_is_an_error(self):
