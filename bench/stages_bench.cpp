@@ -1,6 +1,6 @@
 // Benchmarks of each stage on generated data: reading (plain, padded and spaced-out numbers, long
 // runs and long tokens that cross reads, in reads of two sizes), the block parser alone beside
-// read() alone,
+// read() alone and windows of a mapped file alone,
 // ordering (wide and tied values, at each CPU level), the sweeps (at each CPU level), and the
 // whole case loop on inputs shaped like one large case and like many small ones.
 #include <benchmark/benchmark.h>
@@ -16,6 +16,7 @@
 #include "block_parser.h"
 #include "cpu.h"
 #include "driver.h"
+#include "file_windows.h"
 #include "order.h"
 #include "reader.h"
 #include "selection/selection.h"
@@ -172,14 +173,20 @@ void BM_ParseBlock(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseBlock)->ArgNames({"shape", "level"})->ArgsProduct({{0, 1, 2}, {0, 2}});
 
-// read() alone of the same bytes as BM_ParseBlock, from a file in the page cache into a buffer
-// of the reader's size: the speed the parser is measured against.
-void BM_ReadAlone(benchmark::State& state) {
-  const std::string& text = ReadInput(state.range(0));
+// A file that holds `text`, already removed from its directory, so in the page cache only.
+int TemporaryFileWith(const std::string& text) {
   char path[] = "/tmp/maxmedian-bench-XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) abort();
   unlink(path);
+  return fd;
+}
+
+// read() alone of the same bytes as BM_ParseBlock, from a file in the page cache into a buffer
+// of the reader's size: the speed the parser is measured against.
+void BM_ReadAlone(benchmark::State& state) {
+  const std::string& text = ReadInput(state.range(0));
+  const int fd = TemporaryFileWith(text);
   std::vector<char> buffer(IntReader::kDefaultBufferSize);
   for (auto _ : state) {
     if (lseek(fd, 0, SEEK_SET) != 0) abort();
@@ -191,6 +198,30 @@ void BM_ReadAlone(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_ReadAlone)->ArgName("shape")->DenseRange(0, 2);
+
+// The same bytes shown in place, a window at a time, as the reader takes a large regular file,
+// reading a byte of every 64 with the parser's prefetching: reading without the copy.
+void BM_WindowsAlone(benchmark::State& state) {
+  const std::string& text = ReadInput(state.range(0));
+  const int fd = TemporaryFileWith(text);
+  for (auto _ : state) {
+    if (lseek(fd, 0, SEEK_SET) != 0) abort();
+    FileWindows windows(fd, FileWindows::kDefaultWindow, 0);
+    const char* data;
+    size_t size;
+    int64_t sum = 0;
+    while (windows.Advance(&data, &size) == FileWindows::Next::kShown) {
+      for (size_t i = 0; i < size; i += 64) {
+        __builtin_prefetch(data + i + kBlockPrefetch);
+        sum += data[i];
+      }
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  close(fd);
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_WindowsAlone)->ArgName("shape")->DenseRange(0, 2);
 
 // Orders 200,000 records as cases of `size` records each, values and costs from 0 to 9 (ties
 // everywhere) when `tied` is set, at CPU level `level`; the copy that restores the disorder is

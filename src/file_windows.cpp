@@ -20,22 +20,41 @@ namespace {
 std::atomic<char*> g_region{nullptr};
 std::atomic<size_t> g_region_size{0};
 std::atomic<size_t> g_page{4096};
-std::atomic<bool> g_faulted{false};  // the handler has put zeros in place of bytes gone
-std::atomic<bool> g_taken{false};    // some FileWindows owns the place
-struct sigaction g_previous;         // the handling of SIGBUS before ours
+std::atomic<int> g_fd{-1};              // the file mapped there
+std::atomic<off_t> g_window_offset{0};  // the file offset mapped a page into the place
+std::atomic<bool> g_faulted{false};     // the handler has put zeros in place of bytes gone
+std::atomic<bool> g_taken{false};       // some FileWindows owns the place
+struct sigaction g_previous;            // the handling of SIGBUS before ours
+
+// Where in the place the bytes gone start, or null when the fault is not ours. The fault's
+// address, where the system gives it within the place; else (not every system gives it exactly)
+// the first page past the file's end now, if the file has shrunk under the window.
+char* FirstPageGone(char* region, size_t size, size_t page, const char* address) {
+  if (address >= region && address < region + size) {
+    return region + static_cast<size_t>(address - region) / page * page;
+  }
+  struct stat status;
+  const off_t window = g_window_offset.load();
+  if (fstat(g_fd.load(), &status) != 0) return nullptr;
+  // Pages wholly past the end: from the one after the end's own (whose tail reads as zeros).
+  const off_t kept = std::max<off_t>(0, status.st_size - window);
+  const auto first =
+      static_cast<size_t>((kept + static_cast<off_t>(page) - 1) / static_cast<off_t>(page)) * page;
+  return page + first < size - page ? region + page + first : nullptr;
+}
 
 void OnBusError(int signal, siginfo_t* info, void* context) {
   char* const region = g_region.load();
   const size_t size = g_region_size.load();
-  auto* const address = static_cast<char*>(info->si_addr);
-  if (region != nullptr && address >= region && address < region + size) {
-    const size_t page = g_page.load();
-    char* const from = region + static_cast<size_t>(address - region) / page * page;
-    if (mmap(from, static_cast<size_t>(region + size - from), PROT_READ | PROT_WRITE,
-             MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
-      g_faulted.store(true);
-      return;  // the load that faulted runs again, and reads zeros
-    }
+  const size_t page = g_page.load();
+  char* const from = region == nullptr ? nullptr
+                                       : FirstPageGone(region, size, page,
+                                                       static_cast<const char*>(info->si_addr));
+  if (from != nullptr &&
+      mmap(from, static_cast<size_t>(region + size - from), PROT_READ | PROT_WRITE,
+           MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+    g_faulted.store(true);
+    return;  // the load that faulted runs again, and reads zeros
   }
   // Not ours: hand it back to what handled it before, which the repeated fault then reaches.
   (void)signal;
@@ -93,6 +112,7 @@ FileWindows::Next FileWindows::Advance(const char** data, size_t* size) {
     }
     region_ = static_cast<char*>(region);
     g_faulted.store(false);
+    g_fd.store(fd_);
     g_region_size.store(region_size_);
     g_region.store(region_);
     // Reads after the last window go on from the end the windows reach.
@@ -112,15 +132,19 @@ FileWindows::Next FileWindows::Advance(const char** data, size_t* size) {
     return Next::kShrank;
   }
   if (next_ == end_) {
+    // A file cut within the last page leaves no page to fault on: its size tells.
+    struct stat status;
+    shrank_ = fstat(fd_, &status) == 0 && status.st_size < end_;
     state_ = State::kDone;
     Unmap();
-    return Next::kNone;
+    return shrank_ ? Next::kShrank : Next::kNone;
   }
   // Windows start on a page, but the first starts where the descriptor's offset was.
   const size_t page_size = g_page.load();
   const auto skip = static_cast<size_t>(next_ % static_cast<off_t>(page_size));
   const size_t bytes = std::min(window_ - skip, static_cast<size_t>(end_ - next_));
   char* const base = region_ + page_size;
+  g_window_offset.store(next_ - static_cast<off_t>(skip));
   // Read-only, so that mapping the pages ahead of use shares them with the system's cache
   // instead of copying each; only the pages written below get copies of their own. A whole
   // window is followed by the page of zeros, where the NUL goes without a copy; only the first

@@ -223,15 +223,13 @@ TEST(Reader, ManyAtATimeAgreesWithOneAtATime) {
 }
 
 // A file shown through windows of a page, from any offset, reads as its bytes do in pieces;
-// bytes added while it is read are read too, and bytes taken away are a read error, not a crash.
+// bytes taken away while it is read are a read error after the values before them.
 TEST(Reader, FileWindowsReadAsReads) {
   std::mt19937 random(11);
   const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  const std::string added = "\n-7 +8 9";
   for (int round = 0; round < 30; ++round) {
-    const int change = round % 3;  // after two windows: 0 none, 1 the file grows, 2 it shrinks
-    const std::string input =
-        RandomInput(random, static_cast<int>(page) + round * 200, change == 2);
+    const bool shrinks = round % 3 == 2;  // after two windows
+    const std::string input = RandomInput(random, static_cast<int>(page) + round * 200, shrinks);
     const auto offset = std::uniform_int_distribution<size_t>(0, 2 * page)(random);
     FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
@@ -241,17 +239,13 @@ TEST(Reader, FileWindowsReadAsReads) {
     FdSource source(fd, "<input>", page, 0);
     int refills = 0;
     const Outcome got = ReadFrom(source, IntReader::kDefaultBufferSize, 64, [&] {
-      if (++refills == 3 && change == 1) {
-        return pwrite(fd, added.data(), added.size(), static_cast<off_t>(input.size())) > 0;
-      }
       // Cut within a page, whose end then reads as zeros, or at a page, whose successors fault.
       const size_t cut = round % 2 ? input.size() / 2 : (offset / page + 4) * page;
-      return refills != 3 || change != 2 || ftruncate(fd, static_cast<off_t>(cut)) == 0;
+      return ++refills != 3 || !shrinks || ftruncate(fd, static_cast<off_t>(cut)) == 0;
     });
     std::fclose(file);
-    const std::string rest = input.substr(offset) + (change == 1 ? added : "");
-    const Outcome want = ReadAll(rest, SIZE_MAX, IntReader::kDefaultBufferSize, 64);
-    if (change == 2) {
+    const Outcome want = ReadAll(input.substr(offset), SIZE_MAX, IntReader::kDefaultBufferSize, 64);
+    if (shrinks) {
       ASSERT_EQ(got.status, ReadStatus::kReadFailed) << round;
       ASSERT_EQ(got.error, kInputShrank) << round;
       ASSERT_LT(got.values.size(), want.values.size()) << round;
