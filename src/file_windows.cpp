@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 
 namespace maxmedian {
@@ -124,20 +125,13 @@ FileWindows::Next FileWindows::Advance(const char** data, size_t* size) {
     end_ = status.st_size;
     state_ = State::kMapping;
   }
-  if (state_ == State::kDone) return shrank_ ? Next::kShrank : Next::kNone;
-  if (g_faulted.load()) {
-    shrank_ = true;
+  if (state_ == State::kDone) return lost_ != 0 ? Next::kLost : Next::kNone;
+  // A file cut within the last page leaves no page to fault on, so the end checks its size.
+  if (g_faulted.load() || next_ == end_) {
+    lost_ = Lost();
     state_ = State::kDone;
     Unmap();
-    return Next::kShrank;
-  }
-  if (next_ == end_) {
-    // A file cut within the last page leaves no page to fault on: its size tells.
-    struct stat status;
-    shrank_ = fstat(fd_, &status) == 0 && status.st_size < end_;
-    state_ = State::kDone;
-    Unmap();
-    return shrank_ ? Next::kShrank : Next::kNone;
+    return lost_ != 0 ? Next::kLost : Next::kNone;
   }
   // Windows start on a page, but the first starts where the descriptor's offset was.
   const size_t page_size = g_page.load();
@@ -156,11 +150,10 @@ FileWindows::Next FileWindows::Advance(const char** data, size_t* size) {
       (!whole && mprotect(nul_page, page_size, PROT_READ | PROT_WRITE) != 0) ||
       (skip > 0 && mprotect(base, page_size, PROT_READ | PROT_WRITE) != 0)) {
     // Read the rest instead, from where the windows stopped.
-    const bool sought = lseek(fd_, next_, SEEK_SET) >= 0;
+    lost_ = lseek(fd_, next_, SEEK_SET) < 0 ? EIO : 0;
     state_ = State::kDone;
     Unmap();
-    shrank_ = !sought;
-    return sought ? Next::kNone : Next::kShrank;
+    return lost_ != 0 ? Next::kLost : Next::kNone;
   }
   std::memset(base, 0, skip);
   base[skip + bytes] = '\0';  // the file may have grown past the size the windows stop at
@@ -171,10 +164,13 @@ FileWindows::Next FileWindows::Advance(const char** data, size_t* size) {
   return Next::kShown;
 }
 
-bool FileWindows::Shrank() const {
-  if (shrank_ || (region_ != nullptr && g_faulted.load())) return true;
+int FileWindows::Lost() const {
+  if (lost_ != 0) return lost_;
+  if (state_ == State::kUnused) return 0;
   struct stat status;
-  return state_ != State::kUnused && fstat(fd_, &status) == 0 && status.st_size < shown_end_;
+  if (fstat(fd_, &status) == 0 && status.st_size < shown_end_) return kInputShrank;
+  // Zeros the handler put in place of a page while the file kept its size: a failed read.
+  return region_ != nullptr && g_faulted.load() ? EIO : 0;
 }
 
 }  // namespace maxmedian

@@ -9,6 +9,9 @@
 
 namespace maxmedian {
 
+// An error number of our own, beside errno's: the input file shrank while it was being read.
+inline constexpr int kInputShrank = -1;
+
 // Maps the rest of a regular file, from its offset at the first window, one window after another
 // into the same place in memory. Every window has zero bytes before it and after it (at least a
 // page of each) and a NUL right after its last byte, as the stream reader's buffer does. If the
@@ -30,16 +33,17 @@ class FileWindows {
   enum class Next {
     kShown,  // the next window is at *data, *size bytes (at least one)
     kNone,   // nothing more to show: read the descriptor, whose offset follows the last window
-    kShrank  // the file shrank under a window; what was shown since may be zeros
+    kLost    // bytes shown were lost (see Lost()); what was shown since may be zeros
   };
   // Replaces the window shown last by the next one. kNone at the first call means the file is
   // not a regular one, has fewer than min_bytes left, or cannot be mapped: nothing was mapped and
-  // the descriptor's offset is unchanged. After kNone or kShrank, every call returns the same.
+  // the descriptor's offset is unchanged. After kNone or kLost, every call returns the same.
   Next Advance(const char** data, size_t* size);
 
-  // Whether some window was found cut short by the file shrinking, or the file is now shorter
-  // than the windows shown reach: a fault seen in the bytes shown may come from that.
-  bool Shrank() const;
+  // Whether bytes shown were lost, so that a fault seen in them may come from that: 0 if not,
+  // kInputShrank when the file is now shorter than the windows shown reach, EIO when a page of
+  // it could not be read.
+  int Lost() const;
 
  private:
   void Unmap();
@@ -52,7 +56,7 @@ class FileWindows {
   off_t next_ = 0;       // the file offset the next window starts at
   off_t end_ = 0;        // the file's size when the first window was shown
   off_t shown_end_ = 0;  // the file offset just past the window shown last
-  bool shrank_ = false;
+  int lost_ = 0;         // what Lost() found when Advance last looked
 };
 
 }  // namespace maxmedian

@@ -196,8 +196,8 @@ IntReader::Fill IntReader::Refill() {
       pos_ = counted_ = data_ = shown;
       end_ = shown + shown_size;
       return Fill::kData;
-    case FileWindows::Next::kShrank:
-      read_error_ = kInputShrank;
+    case FileWindows::Next::kLost:
+      read_error_ = source_.Lost();
       return Fill::kFailed;
     case FileWindows::Next::kNone:
       break;

@@ -38,9 +38,9 @@ class ByteSource {
     (void)size;
     return FileWindows::Next::kNone;
   }
-  // Whether bytes already shown may have been lost to the input shrinking (see
-  // FileWindows::Shrank); asked only when the input looks malformed.
-  virtual bool Shrank() const { return false; }
+  // Whether bytes already shown were lost, and how (see FileWindows::Lost); asked only when
+  // the input looks malformed.
+  virtual int Lost() const { return 0; }
 
  private:
   std::string_view name_;
@@ -58,7 +58,7 @@ class FdSource final : public ByteSource {
   FileWindows::Next NextWindow(const char** data, size_t* size) override {
     return windows_.Advance(data, size);
   }
-  bool Shrank() const override { return windows_.Shrank(); }
+  int Lost() const override { return windows_.Lost(); }
 
  private:
   int fd_;
@@ -78,16 +78,13 @@ class StringSource final : public ByteSource {
   size_t chunk_;
 };
 
-// read_error() when the input shrank while it was being read, rather than an errno.
-inline constexpr int kInputShrank = -1;
-
 // What IntReader::Next found.
 enum class ReadStatus {
   kValue,       // an integer, stored in *value
   kEnd,         // the end of input, with only white space before it
   kNotInteger,  // a token that is not a decimal integer
   kOutOfRange,  // a decimal integer outside -2147483648..2147483647
-  kReadFailed,  // the source failed; read_error() holds errno, or kInputShrank
+  kReadFailed,  // the source failed; read_error() holds errno, or kInputShrank (file_windows.h)
   kStopped,     // the before-read hook asked to stop
 };
 
@@ -149,9 +146,8 @@ class IntReader {
   ReadStatus NextSlow();
   // kNotInteger, unless the token may be zeros that stand in for bytes the input lost.
   ReadStatus NotInteger() {
-    if (!source_.Shrank()) return ReadStatus::kNotInteger;
-    read_error_ = kInputShrank;
-    return ReadStatus::kReadFailed;
+    read_error_ = source_.Lost();
+    return read_error_ == 0 ? ReadStatus::kNotInteger : ReadStatus::kReadFailed;
   }
 
   // What the pieces of a token read so far make of it.

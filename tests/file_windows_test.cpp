@@ -14,7 +14,7 @@ namespace {
 // windows hold the file's bytes in order, each between zeros and followed by a NUL, and reads
 // go on where they end. Bytes added after two windows are left for those reads; bytes taken
 // away (the last byte, or every page from one on, which then fault) read as zeros and end in
-// kShrank.
+// kLost.
 TEST(FileWindows, ShowTheFileInOrderBetweenZeros) {
   std::mt19937 random(5);
   const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -37,7 +37,8 @@ TEST(FileWindows, ShowTheFileInOrderBetweenZeros) {
     for (int count = 0; (next = windows.Advance(&data, &size)) == FileWindows::Next::kShown;) {
       ASSERT_GT(size, 0u);
       for (size_t i = 1; i <= 16; ++i) ASSERT_EQ(data[-static_cast<ptrdiff_t>(i)], '\0');
-      shown.append(data, size);
+      // Byte by byte: a block copy that faults midway need not restart cleanly under emulators.
+      for (size_t i = 0; i < size; ++i) shown += data[i];
       ASSERT_EQ(data[size], '\0');
       if (++count == 2 && change == 1) {
         ASSERT_EQ(pwrite(fd, "more", 4, static_cast<off_t>(bytes.size())), 4);
@@ -49,8 +50,8 @@ TEST(FileWindows, ShowTheFileInOrderBetweenZeros) {
       }
     }
     if (change == 2) {
-      ASSERT_EQ(next, FileWindows::Next::kShrank) << round;
-      ASSERT_TRUE(windows.Shrank());
+      ASSERT_EQ(next, FileWindows::Next::kLost) << round;
+      ASSERT_EQ(windows.Lost(), kInputShrank);
       ASSERT_GE(shown.size(), cut - offset) << round;
       ASSERT_TRUE(shown.compare(0, cut - offset, bytes, offset, cut - offset) == 0) << round;
       ASSERT_EQ(shown.find_first_not_of('\0', cut - offset), std::string::npos) << round;
@@ -59,7 +60,7 @@ TEST(FileWindows, ShowTheFileInOrderBetweenZeros) {
       ASSERT_TRUE(shown == bytes.substr(offset)) << round;
       char rest[8];
       ASSERT_EQ(read(fd, rest, sizeof rest), change == 1 ? 4 : 0);
-      ASSERT_FALSE(windows.Shrank());
+      ASSERT_EQ(windows.Lost(), 0);
     }
     std::fclose(file);
   }
