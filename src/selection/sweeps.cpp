@@ -178,17 +178,21 @@ class HeapSweep {
   static constexpr size_t kSortedRunMin = 1024;
 
  public:
-  // Takes the first h costs and keeps the largest k of them, 0 <= k <= h, in the sorted part.
-  // `storage` has room for 2h + kHeapSweepExtra costs.
+  // Takes the first h costs and keeps the largest k of them, 0 <= k <= h, in the sorted part;
+  // fewer than kSortedRunMin costs all go into the heap, where heaping them costs less than
+  // picking out the largest k first. `storage` has room for 2h + kHeapSweepExtra costs.
   HeapSweep(const Record* record, ptrdiff_t step, int64_t h, int64_t k, int32_t* storage)
-      : record_(record), step_(step), run_(storage), run_size_(static_cast<size_t>(k)) {
+      : record_(record),
+        step_(step),
+        run_(storage),
+        run_size_(static_cast<size_t>(h < static_cast<int64_t>(kSortedRunMin) ? h : k)) {
     run_[0] = kLeastCost;  // below the sorted part: its top once it is empty
     int32_t* const first = run_ + 1;
     for (int64_t i = 0; i < h; ++i) S_ += record[i * step].second;
     // The largest k of the first h costs: candidates above the least of the largest k found so
     // far are gathered, and whenever twice k have gathered, the smaller half is dropped. When k
     // is much less than h, as near h = C / 2, this passes the rest with one comparison each.
-    const auto largest = static_cast<size_t>(k);
+    const size_t largest = run_size_;
     const size_t room = std::min<size_t>(static_cast<size_t>(h), 2 * largest + 64);
     size_t gathered = 0;
     int32_t floor = kLeastCost;  // no cost at or below it can be among the largest k
