@@ -105,8 +105,14 @@ struct ByteClasses {
   uint64_t space, digit, sign, minus;
 };
 
-__attribute__((target("avx2"))) inline ByteClasses Classify64(const char* p) {
-  ByteClasses classes{0, 0, 0, 0};
+// One bit for each of the 64 bytes at `p` that is white space.
+__attribute__((target("avx2"))) inline uint64_t SpaceMask64(const char* p) {
+  return SpaceMask32(Load32(p)) | SpaceMask32(Load32(p + 32)) << 32;
+}
+
+// The classes of the 64 bytes at `p`, whose white space `space` already shows.
+__attribute__((target("avx2"))) inline ByteClasses Classify64(const char* p, uint64_t space) {
+  ByteClasses classes{space, 0, 0, 0};
   for (ptrdiff_t half = 0; half < 2; ++half) {
     const __m256i bytes = Load32(p + 32 * half);
     const __m256i from_zero = _mm256_sub_epi8(bytes, _mm256_set1_epi8('0'));
@@ -116,7 +122,6 @@ __attribute__((target("avx2"))) inline ByteClasses Classify64(const char* p) {
     const __m256i sign = _mm256_or_si256(minus, _mm256_cmpeq_epi8(bytes, _mm256_set1_epi8('+')));
     // Lambdas do not take on the function's target, so the masks are gathered here.
     const auto shift = 32 * half;
-    classes.space |= SpaceMask32(bytes) << shift;
     classes.digit |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(digit))} << shift;
     classes.sign |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(sign))} << shift;
     classes.minus |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(minus))} << shift;
@@ -308,8 +313,8 @@ __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, c
   const char* last_token = nullptr;
   while (count < max && end - p >= kWindow) {
     _mm_prefetch(p + kBlockPrefetch, _MM_HINT_T0);
-    const ByteClasses classes = Classify64(p);
-    const uint64_t in_token = ~classes.space;
+    const uint64_t space = SpaceMask64(p);
+    const uint64_t in_token = ~space;
     if (in_token == 0) {  // a run of white space, which may be long: skipped on white space alone
       p = SkipSpaceRun(p + kWindow, end);
       continue;
@@ -317,6 +322,24 @@ __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, c
     uint64_t starts = in_token & ~(in_token << 1);
     // Last bytes of tokens that white space within the window follows.
     uint64_t ends = in_token & ~(in_token >> 1) & ~(uint64_t{1} << 63);
+    // The usual window of input spaced out by long runs: one token of up to eight digits, white
+    // space after it. It is read from one load, without classifying the window's bytes.
+    if ((starts & (starts - 1)) == 0 && ends != 0) {
+      const int start = std::countr_zero(starts), stop = std::countr_zero(ends) + 1;
+      const uint64_t word = Load8(p + start);
+      if (const auto length = static_cast<size_t>(stop - start);
+          length <= 8 && DigitCount8(word) >= length) {
+        values[count++] = static_cast<int32_t>(DigitValue8(word, length));
+        last_token = p + start;
+        if (count == max) {
+          p += stop + 1;  // past the white space that follows the token
+          break;
+        }
+        p = std::countl_zero(in_token) >= 16 ? SkipSpaceRun(p + kWindow, end) : p + kWindow;
+        continue;
+      }
+    }
+    const ByteClasses classes = Classify64(p, space);
     // Bytes that make a token something only the caller may judge: a sign is fine only first.
     const uint64_t signs = classes.sign & starts;
     const uint64_t odd = in_token & ~classes.digit & ~signs;
