@@ -93,7 +93,7 @@ constexpr size_t kWideRankLimit = 95;
 // records are kept at once, in two vectors, while every record in turn is compared with them:
 // one broadcast, two comparisons and two subtractions for eight comparisons, and no count to
 // add up across lanes.
-__attribute__((target("avx2"))) void RankSortAvx2(Record* records, size_t n) {
+__attribute__((target("avx2"))) void RankByKeyAvx2(Record* records, size_t n) {
   using Keys = int64_t __attribute__((vector_size(32)));
   constexpr size_t kWidth = sizeof(Keys) / sizeof(int64_t);
   alignas(32) int64_t key[kWideRankLimit + 2 * kWidth];
@@ -119,6 +119,65 @@ __attribute__((target("avx2"))) void RankSortAvx2(Record* records, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     const auto place = static_cast<size_t>(rank[i]);
     records[place + taken[place]++] = copy[i];
+  }
+}
+// RankByKeyAvx2 on values alone: eight 32-bit lanes a vector, twice the lanes of the 64-bit
+// keys, and comparisons that cost less. Records of equal value take the places after their
+// count in input order; returns whether any did, so that the caller can put them in cost order.
+__attribute__((target("avx2"))) bool RankByValueAvx2(Record* records, size_t n) {
+  using Values = int32_t __attribute__((vector_size(32)));
+  constexpr size_t kWidth = sizeof(Values) / sizeof(int32_t);
+  alignas(32) int32_t value[kWideRankLimit + 2 * kWidth];
+  alignas(32) int32_t rank[kWideRankLimit + 2 * kWidth];
+  Record copy[kWideRankLimit];
+  uint8_t taken[kWideRankLimit] = {};
+  for (size_t i = 0; i < n; ++i) value[i] = records[i].first;
+  for (size_t i = n; i < n + 2 * kWidth; ++i) value[i] = 0;  // counts never read
+  std::copy_n(records, n, copy);
+  for (size_t i = 0; i < n; i += 2 * kWidth) {
+    Values low, high;
+    std::memcpy(&low, value + i, sizeof low);
+    std::memcpy(&high, value + i + kWidth, sizeof high);
+    Values below_low = {}, below_high = {};
+    for (size_t j = 0; j < n; ++j) {
+      const Values other = Values{} + value[j];
+      below_low -= other < low;  // true is -1
+      below_high -= other < high;
+    }
+    std::memcpy(rank + i, &below_low, sizeof below_low);
+    std::memcpy(rank + i + kWidth, &below_high, sizeof below_high);
+  }
+  uint8_t tied = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const auto place = static_cast<size_t>(rank[i]);
+    tied |= taken[place];
+    records[place + taken[place]++] = copy[i];
+  }
+  return tied != 0;
+}
+
+// The cases of one input tend to be alike, and where values tie, ranking by value first is
+// wasted work: after a case with ties, this many cases are ranked by whole keys at once, before
+// ranking by value is tried again. A hint only: the order comes out the same either way.
+constexpr int kRankByKeyAfterTies = 256;
+int g_rank_by_key = 0;  // how many more cases to rank by whole keys
+
+__attribute__((target("avx2"))) void RankSortAvx2(Record* records, size_t n) {
+  if (g_rank_by_key > 0) {
+    --g_rank_by_key;
+    RankByKeyAvx2(records, n);
+    return;
+  }
+  if (!RankByValueAvx2(records, n)) return;
+  g_rank_by_key = kRankByKeyAfterTies;
+  // Runs of equal values into cost order, by insertion: rare and short where values seldom tie.
+  for (size_t i = 1; i < n; ++i) {
+    const Record r = records[i];
+    size_t j = i;
+    for (; j > 0 && records[j - 1].first == r.first && records[j - 1].second > r.second; --j) {
+      records[j] = records[j - 1];
+    }
+    records[j] = r;
   }
 }
 constexpr Ranker kAvx2Ranker = {RankSortAvx2, kWideRankLimit};
