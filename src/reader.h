@@ -184,7 +184,7 @@ class IntReader {
   // Line accounting, done in bulk at each refill rather than per byte.
   const char* counted_;      // newlines before this byte of the buffer are in line_
   int64_t line_ = 1;         // the line of *counted_
-  int64_t buffer_base_ = 0;  // offset in the input of data()[0]
+  int64_t buffer_base_ = 0;  // offset in the input of data_[0]
   int64_t line_begin_ = 0;   // offset in the input of the first byte of line line_
   int64_t data_line_ = 1, data_line_begin_ = 0;  // line_ and line_begin_ at data_
 
