@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #include "cpu.h"
 #include "lanes.h"
@@ -89,18 +90,20 @@ constexpr Ranker kPortableRanker = {RankSortPortable, kRankLimit};
 #if defined(__x86_64__) || defined(__i386__)
 constexpr size_t kWideRankLimit = 95;
 
-// With AVX2, a record's two fields compare as one signed 64-bit key, and the counts of eight
-// records are kept at once, in two vectors, while every record in turn is compared with them:
-// one broadcast, two comparisons and two subtractions for eight comparisons, and no count to
-// add up across lanes.
-__attribute__((target("avx2"))) void RankByKeyAvx2(Record* records, size_t n) {
-  using Keys = int64_t __attribute__((vector_size(32)));
-  constexpr size_t kWidth = sizeof(Keys) / sizeof(int64_t);
-  alignas(32) int64_t key[kWideRankLimit + 2 * kWidth];
-  alignas(32) int64_t rank[kWideRankLimit + 2 * kWidth];
+// With AVX2, ranking as above, with the counts of two vectors of records kept at once while
+// every record in turn is compared with them: one broadcast, two comparisons and two
+// subtractions a record, and no count to add up across lanes. `Keys` is the vector of keys and
+// `key_of` gives a record's key. Records of equal key take the places after their count in input
+// order; returns whether any did.
+template <class Keys, class KeyOf>
+[[gnu::always_inline]] inline bool RankByAvx2(Record* records, size_t n, KeyOf key_of) {
+  using Lane = std::remove_cvref_t<decltype(Keys{}[0])>;
+  constexpr size_t kWidth = sizeof(Keys) / sizeof(Lane);
+  alignas(32) Lane key[kWideRankLimit + 2 * kWidth];
+  alignas(32) Lane rank[kWideRankLimit + 2 * kWidth];
   Record copy[kWideRankLimit];
   uint8_t taken[kWideRankLimit] = {};
-  for (size_t i = 0; i < n; ++i) key[i] = Key(records[i]);
+  for (size_t i = 0; i < n; ++i) key[i] = key_of(records[i]);
   for (size_t i = n; i < n + 2 * kWidth; ++i) key[i] = 0;  // counts never read
   std::copy_n(records, n, copy);
   for (size_t i = 0; i < n; i += 2 * kWidth) {
@@ -116,37 +119,6 @@ __attribute__((target("avx2"))) void RankByKeyAvx2(Record* records, size_t n) {
     std::memcpy(rank + i, &below_low, sizeof below_low);
     std::memcpy(rank + i + kWidth, &below_high, sizeof below_high);
   }
-  for (size_t i = 0; i < n; ++i) {
-    const auto place = static_cast<size_t>(rank[i]);
-    records[place + taken[place]++] = copy[i];
-  }
-}
-// RankByKeyAvx2 on values alone: eight 32-bit lanes a vector, twice the lanes of the 64-bit
-// keys, and comparisons that cost less. Records of equal value take the places after their
-// count in input order; returns whether any did, so that the caller can put them in cost order.
-__attribute__((target("avx2"))) bool RankByValueAvx2(Record* records, size_t n) {
-  using Values = int32_t __attribute__((vector_size(32)));
-  constexpr size_t kWidth = sizeof(Values) / sizeof(int32_t);
-  alignas(32) int32_t value[kWideRankLimit + 2 * kWidth];
-  alignas(32) int32_t rank[kWideRankLimit + 2 * kWidth];
-  Record copy[kWideRankLimit];
-  uint8_t taken[kWideRankLimit] = {};
-  for (size_t i = 0; i < n; ++i) value[i] = records[i].first;
-  for (size_t i = n; i < n + 2 * kWidth; ++i) value[i] = 0;  // counts never read
-  std::copy_n(records, n, copy);
-  for (size_t i = 0; i < n; i += 2 * kWidth) {
-    Values low, high;
-    std::memcpy(&low, value + i, sizeof low);
-    std::memcpy(&high, value + i + kWidth, sizeof high);
-    Values below_low = {}, below_high = {};
-    for (size_t j = 0; j < n; ++j) {
-      const Values other = Values{} + value[j];
-      below_low -= other < low;  // true is -1
-      below_high -= other < high;
-    }
-    std::memcpy(rank + i, &below_low, sizeof below_low);
-    std::memcpy(rank + i + kWidth, &below_high, sizeof below_high);
-  }
   uint8_t tied = 0;
   for (size_t i = 0; i < n; ++i) {
     const auto place = static_cast<size_t>(rank[i]);
@@ -154,6 +126,20 @@ __attribute__((target("avx2"))) bool RankByValueAvx2(Record* records, size_t n) 
     records[place + taken[place]++] = copy[i];
   }
   return tied != 0;
+}
+
+using Keys64 = int64_t __attribute__((vector_size(32)));
+using Values32 = int32_t __attribute__((vector_size(32)));
+
+// By whole records: a record's two fields as one signed 64-bit key, four a vector.
+__attribute__((target("avx2"))) void RankByKeyAvx2(Record* records, size_t n) {
+  RankByAvx2<Keys64>(records, n, [](const Record& r) { return Key(r); });
+}
+
+// By values alone: eight 32-bit lanes a vector, twice as many, and comparisons that cost less.
+// Returns whether values tied, so that the caller can put records of equal value in cost order.
+__attribute__((target("avx2"))) bool RankByValueAvx2(Record* records, size_t n) {
+  return RankByAvx2<Values32>(records, n, [](const Record& r) { return r.first; });
 }
 
 // The cases of one input tend to be alike, and where values tie, ranking by value first is
