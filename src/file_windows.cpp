@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace maxmedian {
@@ -87,7 +88,48 @@ void FileWindows::Unmap() {
   g_taken.store(false);
 }
 
-FileWindows::Next FileWindows::Advance(const char** data, size_t* size) {
+FileWindows::Next FileWindows::Stop() {
+  lost_ = Lost();
+  if (lost_ == 0 && lseek(fd_, next_, SEEK_SET) < 0) lost_ = EIO;
+  state_ = State::kDone;
+  Unmap();
+  return lost_ != 0 ? Next::kLost : Next::kNone;
+}
+
+bool FileWindows::ReadingCheaper(char* base, size_t bytes, off_t offset, char* scratch,
+                                 bool* mapped) {
+  using Clock = std::chrono::steady_clock;
+  // The first read brings the file's pages and the scratch's own into memory; the faster of
+  // the next two is the cost of reading.
+  auto read_time = Clock::duration::max();
+  for (int i = 0; i < 3; ++i) {
+    const auto start = Clock::now();
+    if (pread(fd_, scratch, bytes, offset) != static_cast<ssize_t>(bytes)) {
+      *mapped = MapAt(base, bytes, offset);
+      return false;
+    }
+    if (i > 0) read_time = std::min(read_time, Clock::now() - start);
+  }
+  const auto start = Clock::now();
+  *mapped = MapAt(base, bytes, offset);
+  if (!*mapped) return false;
+  // A byte of each page: where the system fills its page tables only as pages are first
+  // touched, that is where the cost is.
+  const volatile char* const touch = base;
+  for (size_t i = 0; i < bytes; i += g_page.load()) (void)touch[i];
+  return Clock::now() - start > 2 * read_time;
+}
+
+bool FileWindows::MapAt(char* base, size_t bytes, off_t offset) {
+  // Read-only, so that mapping the pages ahead of use shares them with the system's cache
+  // instead of copying each; only the pages written to get copies of their own.
+  return mmap(base, bytes, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd_, offset) !=
+         MAP_FAILED;
+}
+
+FileWindows::Next FileWindows::Advance(const char** data, size_t* size, char* scratch,
+                                       size_t scratch_size) {
+  bool first = false;
   if (state_ == State::kUnused) {
     state_ = State::kDone;
     struct stat status;
@@ -124,36 +166,36 @@ FileWindows::Next FileWindows::Advance(const char** data, size_t* size) {
     next_ = shown_end_ = offset;
     end_ = status.st_size;
     state_ = State::kMapping;
+    first = true;
   }
   if (state_ == State::kDone) return lost_ != 0 ? Next::kLost : Next::kNone;
   // A file cut within the last page leaves no page to fault on, so the end checks its size.
-  if (g_faulted.load() || next_ == end_) {
-    lost_ = Lost();
-    state_ = State::kDone;
-    Unmap();
-    return lost_ != 0 ? Next::kLost : Next::kNone;
-  }
-  // Windows start on a page, but the first starts where the descriptor's offset was.
+  if (g_faulted.load() || next_ == end_ || read_rest_) return Stop();
+  // Windows start on a page, but the first starts where the descriptor's offset was; when it is
+  // timed, it spans only a few pages.
   const size_t page_size = g_page.load();
+  const size_t trial_span =
+      std::min(window_, (kTrialBytes + page_size - 1) / page_size * page_size);
+  const bool timed = first && mapping_ != Mapping::kAlways && scratch_size >= trial_span;
+  const size_t span = timed ? trial_span : window_;
   const auto skip = static_cast<size_t>(next_ % static_cast<off_t>(page_size));
-  const size_t bytes = std::min(window_ - skip, static_cast<size_t>(end_ - next_));
+  const size_t bytes = std::min(span - skip, static_cast<size_t>(end_ - next_));
   char* const base = region_ + page_size;
   g_window_offset.store(next_ - static_cast<off_t>(skip));
-  // Read-only, so that mapping the pages ahead of use shares them with the system's cache
-  // instead of copying each; only the pages written below get copies of their own. A whole
-  // window is followed by the page of zeros, where the NUL goes without a copy; only the first
-  // window (bytes before the offset to clear) and the last (a NUL within a page) need one.
+  bool mapped;
+  if (timed) {
+    read_rest_ = ReadingCheaper(base, skip + bytes, next_ - skip, scratch, &mapped) ||
+                 mapping_ == Mapping::kFirstOnly;
+  } else {
+    mapped = MapAt(base, skip + bytes, next_ - skip);
+  }
+  // A whole window is followed by the page of zeros, where the NUL goes without a copy; only the
+  // first window (bytes before the offset to clear) and the last (a NUL within a page) need one.
   const bool whole = skip + bytes == window_;
   char* const nul_page = base + (skip + bytes) / page_size * page_size;
-  if (mmap(base, skip + bytes, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd_,
-           next_ - skip) == MAP_FAILED ||
-      (!whole && mprotect(nul_page, page_size, PROT_READ | PROT_WRITE) != 0) ||
+  if (!mapped || (!whole && mprotect(nul_page, page_size, PROT_READ | PROT_WRITE) != 0) ||
       (skip > 0 && mprotect(base, page_size, PROT_READ | PROT_WRITE) != 0)) {
-    // Read the rest instead, from where the windows stopped.
-    lost_ = lseek(fd_, next_, SEEK_SET) < 0 ? EIO : 0;
-    state_ = State::kDone;
-    Unmap();
-    return lost_ != 0 ? Next::kLost : Next::kNone;
+    return Stop();  // the rest is read instead, from where the windows stopped
   }
   std::memset(base, 0, skip);
   base[skip + bytes] = '\0';  // the file may have grown past the size the windows stop at

@@ -191,7 +191,7 @@ IntReader::Fill IntReader::Refill() {
   if (before_read_ && !before_read_()) return Fill::kStopped;
   const char* shown;
   size_t shown_size;
-  switch (source_.NextWindow(&shown, &shown_size)) {
+  switch (source_.NextWindow(&shown, &shown_size, data, buffer_size_)) {
     case FileWindows::Next::kShown:
       pos_ = counted_ = data_ = shown;
       end_ = shown + shown_size;

@@ -33,9 +33,12 @@ class ByteSource {
   virtual ptrdiff_t Read(char* buffer, size_t size) = 0;
   // Shows the next bytes in place instead, when the source can (see FileWindows::Advance, whose
   // contract this is). The default shows nothing: everything is read.
-  virtual FileWindows::Next NextWindow(const char** data, size_t* size) {
+  virtual FileWindows::Next NextWindow(const char** data, size_t* size, char* scratch,
+                                       size_t scratch_size) {
     (void)data;
     (void)size;
+    (void)scratch;
+    (void)scratch_size;
     return FileWindows::Next::kNone;
   }
   // Whether bytes already shown were lost, and how (see FileWindows::Lost); asked only when
@@ -48,15 +51,17 @@ class ByteSource {
 
 // Reads a file descriptor, retrying reads that a signal interrupts, and waiting for input when
 // the descriptor is non-blocking and has none yet. A large regular file is shown in windows
-// instead (FileWindows, with the same `window` and `min_bytes`).
+// instead (FileWindows, with the same `window`, `min_bytes` and `mapping`).
 class FdSource final : public ByteSource {
  public:
   FdSource(int fd, std::string_view name, size_t window = FileWindows::kDefaultWindow,
-           size_t min_bytes = FileWindows::kDefaultMinBytes)
-      : ByteSource(name), fd_(fd), windows_(fd, window, min_bytes) {}
+           size_t min_bytes = FileWindows::kDefaultMinBytes,
+           FileWindows::Mapping mapping = FileWindows::Mapping::kWhereCheaper)
+      : ByteSource(name), fd_(fd), windows_(fd, window, min_bytes, mapping) {}
   ptrdiff_t Read(char* buffer, size_t size) override;
-  FileWindows::Next NextWindow(const char** data, size_t* size) override {
-    return windows_.Advance(data, size);
+  FileWindows::Next NextWindow(const char** data, size_t* size, char* scratch,
+                               size_t scratch_size) override {
+    return windows_.Advance(data, size, scratch, scratch_size);
   }
   int Lost() const override { return windows_.Lost(); }
 

@@ -166,8 +166,9 @@ class Streams(unittest.TestCase):
         p.stderr.close()
 
     def test_input_file_cut_while_read_is_an_error(self):
-        # A large file is read in place; cut shorter while the program waits for room to write,
-        # the bytes gone are a read error after every answer before them, not a crash.
+        # A large file may be read in place; cut shorter while the program waits for room to
+        # write, the bytes gone are a read error after every answer before them, not a crash.
+        # Where mapping costs more than reading and the file is read, it just ends sooner.
         read_end, write_end = os.pipe()
         with tempfile.TemporaryFile() as cases:
             cases.write(b"1 1 5 9 5\n" * 400000)
@@ -183,9 +184,13 @@ class Streams(unittest.TestCase):
             os.ftruncate(cases.fileno(), 2000005)  # 200,000 cases and "1 1 5" of the next
             with os.fdopen(read_end, "rb") as answers:
                 out = answers.read()
-        self.assertEqual((p.wait(timeout=60), out, p.stderr.read()),
-                         (2, b"9\n" * 200000,
-                          b"maxmedian: <stdin>: read error: the file shrank while it was being read\n"))
+        self.assertIn((p.wait(timeout=60), out, p.stderr.read()), [
+            (2, b"9\n" * 200000,
+             b"maxmedian: <stdin>: read error: the file shrank while it was being read\n"),
+            (1, b"9\n" * 200000,
+             b"maxmedian: <stdin>:200001:6: input ends inside case 200001:"
+             b" found 0 of its 1 records\n")
+        ])
         p.stderr.close()
 
     def test_write_that_reports_nothing_is_an_error(self):

@@ -236,7 +236,10 @@ TEST(Reader, FileWindowsReadAsReads) {
     const int fd = fileno(file);
     ASSERT_EQ(pwrite(fd, input.data(), input.size(), 0), static_cast<ssize_t>(input.size()));
     ASSERT_EQ(lseek(fd, static_cast<off_t>(offset), SEEK_SET), static_cast<off_t>(offset));
-    FdSource source(fd, "<input>", page, 0);
+    // Now and then windows stop after the first, and reads take over.
+    const bool first_only = round % 6 == 1;
+    FdSource source(fd, "<input>", page, 0,
+                    first_only ? FileWindows::Mapping::kFirstOnly : FileWindows::Mapping::kAlways);
     int refills = 0;
     const Outcome got = ReadFrom(source, IntReader::kDefaultBufferSize, 64, [&] {
       // Cut within a page, whose end then reads as zeros, or at a page, whose successors fault.
@@ -252,7 +255,7 @@ TEST(Reader, FileWindowsReadAsReads) {
       ASSERT_TRUE(std::equal(got.values.begin(), got.values.end(), want.values.begin())) << round;
       continue;
     }
-    if (want.status == ReadStatus::kEnd) {
+    if (want.status == ReadStatus::kEnd && !first_only) {
       ASSERT_GT(refills, 3) << round;  // windows, not one read of the whole file
     }
     ASSERT_EQ(got.values, want.values) << round;
