@@ -306,82 +306,203 @@ __attribute__((target("avx2,bmi"))) inline const char* SkipSpaceRun(const char* 
   return q;
 }
 
-__attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, const char* end,
-                                                                int32_t* values, size_t max) {
-  constexpr ptrdiff_t kWindow = 64;
-  size_t count = 0;
-  const char* last_token = nullptr;
-  while (count < max && end - p >= kWindow) {
-    _mm_prefetch(p + kBlockPrefetch, _MM_HINT_T0);
-    const uint64_t space = SpaceMask64(p);
-    const uint64_t in_token = ~space;
-    if (in_token == 0) {  // a run of white space, which may be long: skipped on white space alone
-      p = SkipSpaceRun(p + kWindow, end);
-      continue;
+// Input spaced out by runs of white space has a token every few windows, and a parse window by
+// window pays for that in branches that follow the lengths of the runs. Where tokens are few,
+// the parser takes kSparseBlock bytes at a time instead: their white-space masks first, then
+// every token, one after another across the block, with one loop whose only unpredictable
+// branch is its end.
+constexpr ptrdiff_t kSparseBlock = 512;
+// The bytes the parser classifies at once outside sparse blocks.
+constexpr ptrdiff_t kWindow = 64;
+// The most tokens a sparse block holds; a block with more is left to the windows.
+constexpr int kSparseTokens = 32;
+
+// The value of the token of `length` bytes (1 to 16) that ends at `end`, with 16 readable bytes
+// before `end`; or, in *odd, a nonzero value when a byte of it is not a digit.
+__attribute__((target("avx2"))) inline uint64_t OneMagnitude(const char* end, size_t length,
+                                                             uint32_t* odd) {
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
+  const __m128i keep = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeepLast + length));
+  const __m128i digits = _mm_and_si128(_mm_sub_epi8(bytes, _mm_set1_epi8('0')), keep);
+  *odd = static_cast<uint32_t>(
+             _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(digits, _mm_set1_epi8(9)), digits))) ^
+         0xffffu;
+  const __m128i pairs = _mm_maddubs_epi16(digits, _mm_set1_epi16(0x010a));
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));
+  const __m128i eights = _mm_madd_epi16(_mm_packus_epi32(fours, fours), _mm_set1_epi32(0x00012710));
+  return uint64_t{static_cast<uint32_t>(_mm_cvtsi128_si32(eights))} * 100000000 +
+         static_cast<uint32_t>(_mm_extract_epi32(eights, 1));
+}
+
+// Takes the tokens of the kSparseBlock bytes at `p` (which start the input or follow white space)
+// into values[count..], and advances count and last_token, when they are at most `room` and
+// kSparseTokens, and plain: digits only, nine at most, followed by white space. Returns where the
+// parse goes on (past the block and the white space after its last token, or at a token its end
+// cuts), or null, taking nothing, when the block is not for this path.
+[[gnu::always_inline]] __attribute__((target("avx2,bmi,popcnt"))) inline const char*
+TakeSparseBlock(const char* p, int32_t* values, size_t room, size_t& count,
+                const char*& last_token) {
+  constexpr int kWords = kSparseBlock / 64;
+  // Token bytes, bit i of word w for byte 64 * w + i; the last word holds the byte after.
+  uint64_t in_token[kWords + 1];
+  uint64_t any = 0;
+  for (int w = 0; w < kWords; ++w) {
+    const char* const word = p + ptrdiff_t{64} * w;
+    _mm_prefetch(word + kBlockPrefetch, _MM_HINT_T0);
+    in_token[w] = ~SpaceMask64(word);
+    any |= in_token[w];
+    // Dense input is told from its first 128 bytes, before it costs more.
+    if (w == 1 && std::popcount(in_token[0] & ~(in_token[0] << 1)) +
+                          std::popcount(in_token[1] & ~(in_token[1] << 1)) >
+                      kSparseTokens / 4) {
+      return nullptr;
     }
-    uint64_t starts = in_token & ~(in_token << 1);
-    // Last bytes of tokens that white space within the window follows.
-    uint64_t ends = in_token & ~(in_token >> 1) & ~(uint64_t{1} << 63);
-    // The usual window of input spaced out by long runs: one token of up to eight digits, white
-    // space after it. It is read from one load, without classifying the window's bytes.
-    if ((starts & (starts - 1)) == 0 && ends != 0) {
-      const int start = std::countr_zero(starts), stop = std::countr_zero(ends) + 1;
-      const uint64_t word = Load8(p + start);
-      if (const auto length = static_cast<size_t>(stop - start);
-          length <= 8 && DigitCount8(word) >= length) {
-        values[count++] = static_cast<int32_t>(DigitValue8(word, length));
-        last_token = p + start;
-        if (count == max) {
-          p += stop + 1;  // past the white space that follows the token
-          break;
-        }
-        p = std::countl_zero(in_token) >= 16 ? SkipSpaceRun(p + kWindow, end) : p + kWindow;
-        continue;
-      }
-    }
-    const ByteClasses classes = Classify64(p, space);
-    // Bytes that make a token something only the caller may judge: a sign is fine only first.
-    const uint64_t signs = classes.sign & starts;
-    const uint64_t odd = in_token & ~classes.digit & ~signs;
-    if (odd != 0) ends &= (uint64_t{1} << std::countr_zero(odd)) - 1;
-    if (const size_t room = max - count; static_cast<size_t>(std::popcount(ends)) > room) {
-      uint64_t kept = 0;  // the first `room` ends
-      for (size_t i = 0; i < room; ++i, ends &= ends - 1) kept |= ends & (0 - ends);
-      ends = kept;
-    }
-    // Runs of token bytes: bit i of runs8 is set when bytes i..i + 7 are all in tokens.
-    uint64_t runs8 = in_token & in_token >> 1;
-    runs8 &= runs8 >> 2;
-    runs8 &= runs8 >> 4;
-    WindowTokens window{p, starts, ends, signs, classes.minus, 0};
-    const char* after = p;  // just past the last token taken
-    const char* stopped;
-    if ((runs8 & runs8 >> 2) == 0 && classes.sign == 0) {  // no token over 9 bytes, no sign
-      stopped = TakeTokens<WindowKind::kPlain>(window, values, count, last_token, after);
-    } else if (const uint64_t runs16 = runs8 & runs8 >> 8; (runs16 & runs16 >> 1) == 0) {
-      stopped = TakeTokens<WindowKind::kShort>(window, values, count, last_token, after);
-    } else {
-      window.zero = ZeroMask64(p);
-      stopped = TakeTokens<WindowKind::kLong>(window, values, count, last_token, after);
-    }
-    if (stopped != nullptr) return {count, stopped, last_token};
-    starts = window.starts;
-    if (count == max) {
-      p = after + 1;  // past the white space that follows the last token
+  }
+  if (any == 0) return p + kSparseBlock;
+  in_token[kWords] = IsSpace(p[kSparseBlock]) ? 0 : 1;
+  uint64_t starts[kWords];
+  unsigned words_left = 0;  // bit w: starts[w] has tokens left
+  int tokens = 0;
+  for (int w = 0; w < kWords; ++w) {
+    const uint64_t before = w == 0 ? 0 : in_token[w - 1] >> 63;
+    starts[w] = in_token[w] & ~(in_token[w] << 1 | before);
+    words_left |= unsigned{starts[w] != 0} << w;
+    tokens += std::popcount(starts[w]);
+  }
+  if (tokens > kSparseTokens || static_cast<size_t>(tokens) > room) return nullptr;
+  const char* next = p + kSparseBlock + (in_token[kWords - 1] >> 63);
+  uint32_t odd = 0;  // a byte that is not a digit
+  int taken = 0, last = 0;
+  while (words_left != 0) {
+    const int w = std::countr_zero(words_left);
+    const int bit = std::countr_zero(starts[w]);
+    starts[w] &= starts[w] - 1;
+    words_left &= ~(unsigned{starts[w] == 0} << w);
+    const int start = 64 * w + bit;
+    // The run of token bytes from the start, into the next word; two shifts, as 64 is too many.
+    const int length = std::countr_one(in_token[w] >> bit | (in_token[w + 1] << 1) << (63 - bit));
+    if (start + length > kSparseBlock) {  // cut by the block's end: the next parse starts there
+      if (start == 0) return nullptr;     // a token longer than the block
+      next = p + start;
       break;
     }
-    if (starts == 0) {  // the rest of the window is white space
-      // A long run at its end is likely to go on, and is skipped as one; after a short one, the
-      // next token is likely to start at once.
+    if (length > 9) return nullptr;  // a value that may not fit: for the windows
+    uint32_t odd_bytes;
+    const uint64_t magnitude =
+        OneMagnitude(p + start + length, static_cast<size_t>(length), &odd_bytes);
+    odd |= odd_bytes;
+    values[count + static_cast<size_t>(taken++)] = static_cast<int32_t>(magnitude);
+    last = start;
+  }
+  if (odd != 0) return nullptr;  // not plain: for the windows
+  if (taken > 0) last_token = p + last;
+  count += static_cast<size_t>(taken);
+  return next;
+}
+
+// Takes the tokens of the window of 64 bytes at `p` for ParseAvx2, and moves p to where the next
+// window starts. False when the parse must stop at p: `max` values taken, or a token that only the
+// caller may judge.
+[[gnu::always_inline]] __attribute__((target("avx2,bmi,popcnt"))) inline bool ParseWindow(
+    const char*& p, const char* end, int32_t* values, size_t max, size_t& count,
+    const char*& last_token) {
+  _mm_prefetch(p + kBlockPrefetch, _MM_HINT_T0);
+  const uint64_t space = SpaceMask64(p);
+  const uint64_t in_token = ~space;
+  if (in_token == 0) {  // a run of white space, which may be long: skipped on white space alone
+    p = SkipSpaceRun(p + kWindow, end);
+    return true;
+  }
+  uint64_t starts = in_token & ~(in_token << 1);
+  // Last bytes of tokens that white space within the window follows.
+  uint64_t ends = in_token & ~(in_token >> 1) & ~(uint64_t{1} << 63);
+  // The usual window of input spaced out by long runs: one token of up to eight digits, white
+  // space after it. It is read from one load, without classifying the window's bytes.
+  if ((starts & (starts - 1)) == 0 && ends != 0) {
+    const int start = std::countr_zero(starts), stop = std::countr_zero(ends) + 1;
+    const uint64_t word = Load8(p + start);
+    if (const auto length = static_cast<size_t>(stop - start);
+        length <= 8 && DigitCount8(word) >= length) {
+      values[count++] = static_cast<int32_t>(DigitValue8(word, length));
+      last_token = p + start;
+      if (count == max) {
+        p += stop + 1;  // past the white space that follows the token
+        return false;
+      }
       p = std::countl_zero(in_token) >= 16 ? SkipSpaceRun(p + kWindow, end) : p + kWindow;
-      continue;
+      return true;
     }
-    // A token the window cuts, or one with an odd byte: the next window starts with it, unless it
-    // already started this one (too long for a window) or is odd.
-    const char* next = p + std::countr_zero(starts);
-    const bool stuck = next == p || odd != 0;
-    p = next;
-    if (stuck) break;
+  }
+  const ByteClasses classes = Classify64(p, space);
+  // Bytes that make a token something only the caller may judge: a sign is fine only first.
+  const uint64_t signs = classes.sign & starts;
+  const uint64_t odd = in_token & ~classes.digit & ~signs;
+  if (odd != 0) ends &= (uint64_t{1} << std::countr_zero(odd)) - 1;
+  if (const size_t room = max - count; static_cast<size_t>(std::popcount(ends)) > room) {
+    uint64_t kept = 0;  // the first `room` ends
+    for (size_t i = 0; i < room; ++i, ends &= ends - 1) kept |= ends & (0 - ends);
+    ends = kept;
+  }
+  // Runs of token bytes: bit i of runs8 is set when bytes i..i + 7 are all in tokens.
+  uint64_t runs8 = in_token & in_token >> 1;
+  runs8 &= runs8 >> 2;
+  runs8 &= runs8 >> 4;
+  WindowTokens window{p, starts, ends, signs, classes.minus, 0};
+  const char* after = p;  // just past the last token taken
+  const char* stopped;
+  if ((runs8 & runs8 >> 2) == 0 && classes.sign == 0) {  // no token over 9 bytes, no sign
+    stopped = TakeTokens<WindowKind::kPlain>(window, values, count, last_token, after);
+  } else if (const uint64_t runs16 = runs8 & runs8 >> 8; (runs16 & runs16 >> 1) == 0) {
+    stopped = TakeTokens<WindowKind::kShort>(window, values, count, last_token, after);
+  } else {
+    window.zero = ZeroMask64(p);
+    stopped = TakeTokens<WindowKind::kLong>(window, values, count, last_token, after);
+  }
+  if (stopped != nullptr) {
+    p = stopped;
+    return false;
+  }
+  starts = window.starts;
+  if (count == max) {
+    p = after + 1;  // past the white space that follows the last token
+    return false;
+  }
+  if (starts == 0) {  // the rest of the window is white space
+    // A long run at its end is likely to go on, and is skipped as one; after a short one, the
+    // next token is likely to start at once.
+    p = std::countl_zero(in_token) >= 16 ? SkipSpaceRun(p + kWindow, end) : p + kWindow;
+    return true;
+  }
+  // A token the window cuts, or one with an odd byte: the next window starts with it, unless it
+  // already started this one (too long for a window) or is odd.
+  const char* next = p + std::countr_zero(starts);
+  const bool stuck = next == p || odd != 0;
+  p = next;
+  return !stuck;
+}
+
+__attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, const char* end,
+                                                                int32_t* values, size_t max) {
+  size_t count = 0;
+  const char* last_token = nullptr;
+  // Sparse blocks are tried first, and again after a block is refused and windows have gone on
+  // for a stretch, which doubles with every refusal in a row up to 16 KiB.
+  ptrdiff_t stretch = 2048;
+  while (count < max && end - p >= kWindow) {
+    while (count < max && end - p >= kSparseBlock) {
+      const char* const next = TakeSparseBlock(p, values, max - count, count, last_token);
+      if (next == nullptr) break;
+      p = next;
+      stretch = 2048;
+    }
+    const char* const stretch_end =
+        end - p >= stretch + kSparseBlock ? p + stretch : end - kWindow + 1;
+    stretch = std::min<ptrdiff_t>(2 * stretch, 16384);
+    while (count < max && p < stretch_end) {
+      if (const bool more = ParseWindow(p, end, values, max, count, last_token); !more) {
+        return {count, p, last_token};
+      }
+    }
   }
   return {count, p, last_token};
 }
