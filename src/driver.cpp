@@ -59,11 +59,15 @@ class Run {
   }
 
  private:
-  // The most records reserved from a header's count before they arrive. Reserved storage is not
-  // touched, so it costs no memory, as long as it stays in small pages: a huge page would be
-  // faulted in whole by the first record. Beyond this, the table grows with the records that
+  // The most records reserved from a header's count before they arrive: just under a megabyte,
+  // so that the reservation stays in small pages, which cost no memory until records arrive (a
+  // huge page would be faulted in whole by the first record). A case that claims more starts
+  // with a quarter of that, which is less to copy when the table grows, with the records that
   // actually arrive, into huge pages.
-  static constexpr int64_t kReserveLimit = table_memory::kHugePage / 8 / sizeof(Record);
+  static constexpr int64_t kReserveLimit = table_memory::kHugeThreshold / sizeof(Record) - 1;
+  // How far ahead of the records that arrive the record table's pages are put in place: a few
+  // dozen pages at once cost less than faulting each in as it is written.
+  static constexpr size_t kPrefaultRecords = 8192;
   static constexpr int kGrowthFactor = 8;  // how much a full record table grows toward the claim
 
   RunResult OutOfMemory() const {
@@ -87,7 +91,8 @@ class Run {
   bool ReadRecords(const CaseHeader& header) {
     Table<Record>& a = tables_.a;
     a.clear();
-    if (!a.Reserve(static_cast<size_t>(std::min<int64_t>(int64_t{header.C} + 1, kReserveLimit))) ||
+    const int64_t claimed = int64_t{header.C} + 1;
+    if (!a.Reserve(static_cast<size_t>(claimed <= kReserveLimit ? claimed : kReserveLimit / 4)) ||
         !a.Append(Record{0, 0})) {
       failure_ = OutOfMemory();
       return false;
@@ -101,6 +106,7 @@ class Run {
         return false;
       }
       const size_t room = std::min(a.capacity() - a.size(), CaseReader::kBatchRecords);
+      Prefault(a.size() + room);
       const size_t got = reader_.ReadRecords(a.data() + a.size(), room);
       for (size_t i = a.size(); large && i < a.size() + got; ++i) {
         least = std::min(least, a[i].second);
@@ -116,12 +122,30 @@ class Run {
     return true;
   }
 
+  // Puts in place the pages of the record table's storage for its first `needed` entries, and
+  // kPrefaultRecords more where it has them, unless that was done already.
+  void Prefault(size_t needed) {
+    Table<Record>& a = tables_.a;
+    if (a.data() != prefaulted_block_ || a.capacity() != prefaulted_capacity_) {
+      prefaulted_block_ = a.data();
+      prefaulted_capacity_ = a.capacity();
+      prefaulted_ = 0;
+    }
+    if (needed <= prefaulted_) return;
+    const size_t to = std::min(a.capacity(), needed + kPrefaultRecords);
+    table_memory::Prefault(a.data() + prefaulted_, (to - prefaulted_) * sizeof(Record));
+    prefaulted_ = to;
+  }
+
   RunResult Finish(const RunResult& result) { return FinishOutput(writer_, result); }
 
   BufferedWriter writer_;
   CaseReader reader_;
   Tables tables_;   // kept from case to case
   CostSpan costs_;  // of the case read last, when it is large (else a span of 0: not measured)
+  const Record* prefaulted_block_ = nullptr;  // the record table's storage when last prefaulted
+  size_t prefaulted_capacity_ = 0;            // and its capacity
+  size_t prefaulted_ = 0;                     // its entries whose pages are in place
   RunResult failure_{kExitOk, ""};
 };
 

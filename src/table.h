@@ -14,13 +14,22 @@
 
 namespace maxmedian {
 
+// When a block's pages are put in place: as each is first written, or all at once when the block
+// is allocated, which costs less per page (much less on some virtual machines, where each fault
+// traps to the hypervisor) but takes memory for pages that may never be written.
+enum class Pages { kAsWritten, kNow };
+
 namespace table_memory {
 // Blocks of at least this many bytes are aligned to, and advised to use, huge pages.
 inline constexpr size_t kHugeThreshold = size_t{1} << 20;
 // The size of a huge page.
 inline constexpr size_t kHugePage = size_t{2} << 20;
-// Returns at least `bytes` of storage, or null when there is not that much memory.
-void* Allocate(size_t bytes) noexcept;
+// Returns at least `bytes` of storage, its pages in place as `pages` says (advice that the system
+// may ignore), or null when there is not that much memory.
+void* Allocate(size_t bytes, Pages pages = Pages::kAsWritten) noexcept;
+// Puts in place the pages wholly inside [block, block + bytes) of storage that Allocate returned,
+// as the first writes to them would: advice, which the system may ignore.
+void Prefault(void* block, size_t bytes) noexcept;
 // Releases storage that Allocate returned; null is ignored.
 void Release(void* block) noexcept;
 }  // namespace table_memory
@@ -55,12 +64,12 @@ class Table {
 
   // Keeps the storage.
   void clear() { size_ = 0; }
-  // Makes room for `n` entries in all, keeping the current ones. Returns false, changing
-  // nothing, when memory runs out.
-  [[nodiscard]] bool Reserve(size_t n) {
+  // Makes room for `n` entries in all, keeping the current ones; new storage has its pages in
+  // place as `pages` says. Returns false, changing nothing, when memory runs out.
+  [[nodiscard]] bool Reserve(size_t n, Pages pages = Pages::kAsWritten) {
     if (n <= capacity_) return true;
     if (n > static_cast<size_t>(-1) / sizeof(T)) return false;
-    T* grown = static_cast<T*>(table_memory::Allocate(n * sizeof(T)));
+    T* grown = static_cast<T*>(table_memory::Allocate(n * sizeof(T), pages));
     if (grown == nullptr) return false;
     if (size_ > 0) std::memcpy(static_cast<void*>(grown), data_, size_ * sizeof(T));
     table_memory::Release(data_);
@@ -68,10 +77,10 @@ class Table {
     capacity_ = n;
     return true;
   }
-  // Sets the number of entries to `n`; entries beyond the old size are unset. Returns false,
-  // changing nothing, when memory runs out.
-  [[nodiscard]] bool Resize(size_t n) {
-    if (!Reserve(n)) return false;
+  // Sets the number of entries to `n`; entries beyond the old size are unset, and new storage
+  // has its pages in place as `pages` says. Returns false, changing nothing, when memory runs out.
+  [[nodiscard]] bool Resize(size_t n, Pages pages = Pages::kAsWritten) {
+    if (!Reserve(n, pages)) return false;
     size_ = n;
     return true;
   }

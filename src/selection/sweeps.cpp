@@ -458,22 +458,24 @@ bool PrepareTables(const CaseHeader& header, Tables& tables, const CostSpan& mea
   if (tables.c.size() < static_cast<size_t>(kSumBlock) && !tables.c.Resize(kSumBlock)) {
     return false;
   }
-  if (tables.d.size() < entries && !tables.d.Resize(entries)) return false;
+  // d is written over its whole length and Q over most of it: their pages are put in place at once.
+  if (tables.d.size() < entries && !tables.d.Resize(entries, Pages::kNow)) return false;
   if (h < 0 || h > header.C) return true;
   // Both sweeps keep as many costs, and count them when there are many and their values few.
   tables.costs = {};
   const size_t heap = 2 * static_cast<size_t>(h) + kHeapSweepExtra;
   if (const int64_t C = header.C; 2 * h >= C || HeapSize(h, C - 2 * h) < kCountSweepMin) {
-    return tables.Q.Reserve(heap);
+    return tables.Q.Reserve(heap, Pages::kNow);
   }
   const CostSpan costs = measured.span > 0 ? measured : SpanOfCosts(tables.a.data() + 1, header.C);
-  if (costs.span > kCountSpanPerRecord * header.C) return tables.Q.Reserve(heap);
+  if (costs.span > kCountSpanPerRecord * header.C) return tables.Q.Reserve(heap, Pages::kNow);
   // Counts can take more room than the heap; where memory runs short, the sweeps keep the heap.
-  if (tables.Q.Reserve(std::max(heap, CountSweep::Storage(static_cast<size_t>(costs.span))))) {
+  if (tables.Q.Reserve(std::max(heap, CountSweep::Storage(static_cast<size_t>(costs.span))),
+                       Pages::kNow)) {
     tables.costs = costs;
     return true;
   }
-  return tables.Q.Reserve(heap);
+  return tables.Q.Reserve(heap, Pages::kNow);
 }
 
 void SweepForward(const CaseHeader& header, Tables& tables, LowerSumReader& reader) {
