@@ -22,12 +22,23 @@ namespace {
 // its costs are checked against its budget before it is ordered.
 constexpr int32_t kBoundMinRecords = 16384;
 
+// The answer when a choice is one record (h = 0): the largest value of a record within the
+// budget, or -1 when there is none or it is below -1. One pass, without ordering or sweeps.
+int32_t BestSingleRecord(const CaseHeader& header, const Record* records) {
+  int32_t best = -1;
+  for (int32_t i = 0; i < header.C; ++i) {
+    best = std::max(best, records[i].second <= header.F ? records[i].first : -1);
+  }
+  return best;
+}
+
 // Answers one case whose records stand at a[1..C]; no answer when the tables cannot grow to the
 // case's size.
 std::optional<int32_t> AnswerCase(const CaseHeader& header, const CostSpan& costs, Tables& tables) {
   const int64_t h = HalfSize(header.N);
   // Too few records (or a negative h) leaves no choice to make: skip the work, not the answer.
   if (h < 0 || 2 * h + 1 > header.C) return -1;
+  if (h == 0) return BestSingleRecord(header, tables.a.data() + 1);
   // A large case whose budget no choice can meet is answered without ordering it: one pass over
   // its costs, where ordering and sweeping take dozens. Small cases would pay more for the check
   // than it saves.

@@ -94,7 +94,7 @@ class MemoryLimits(unittest.TestCase):
     def test_out_of_memory_is_an_error_after_the_answers(self):
         def limit():  # room for the program, not for three tables of 3,000,000 records
             resource.setrlimit(resource.RLIMIT_AS, (48 << 20, 48 << 20))
-        p = run(WORKED + b"1 3000000 5\n" + b"7 3\n" * 3000000, preexec_fn=limit)
+        p = run(WORKED + b"3 3000000 100\n" + b"7 3\n" * 3000000, preexec_fn=limit)
         self.assertEqual((p.returncode, p.stdout), (2, b"35\n"))
         self.assertEqual(p.stderr, b"maxmedian: case 2: out of memory\n")
 
