@@ -31,7 +31,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WORK = os.path.join(HERE, "..", "build", "measure")
-DEFAULT_INPUTS = ["big", "many", "ties", "padded", "blank", "descending", "sparse", "gaps",
+DEFAULT_INPUTS = ["big", "many", "ties", "padded", "singles", "blank", "descending", "sparse", "gaps",
                   "zeros", "edges", "heaps", "narrow", "negative", "midsize", "ordered",
                   "reverse", "nearly", "wide", "huge", "spread", "sortedmid"]
 SCALING_INPUTS = [f"cases-of-{10**e}" for e in range(1, 7)] + ["huge"]

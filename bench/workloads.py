@@ -12,6 +12,7 @@ The two standard inputs:
 Shapes that real inputs take:
   ties        60,000 cases of 2 to 48 records whose values and costs are 0 to 9
   padded      30,000 small cases, every number written in 11 to 20 bytes (leading zeros, signs)
+  singles     300,000 cases of one record, every number written as in padded
   blank       20,000 small cases, every number between runs of 20 to 200 mixed white-space bytes
   descending  one case of 1,000,001 records whose costs fall as values rise: the heap takes every
               cost
@@ -36,6 +37,7 @@ can, maxmedian answers -1 from a count of the costs, without ordering them):
               count, with h = C/8: the sums are so negative that every middle fits the budget
   sortedmid   1,000 cases of 100 to 2,000 records in value order
   cases-of-K  1,000,000 random records in cases of K records each, h = C/4 (the scaling series)
+  costly-K    one case of K records whose values and costs run from 0 to 10^9, h = C/8, F = 2^31 - 1
 """
 import random
 import sys
@@ -96,13 +98,14 @@ def generate(name, scale, write):
     elif name == "ties":
         for _ in range(count(60000)):
             write(lines(*small_case(rand, 2, 48, 9, 9)))
-    elif name == "padded":
+    elif name in ("padded", "singles"):
         def pad(x):
             sign = "-" if x < 0 else rand.choice(["", "", "+"])
             digits = str(abs(x))
             return sign + digits.zfill(rand.randint(max(11, len(digits)), 20) - len(sign))
-        for _ in range(count(30000)):
-            write(" ".join(pad(x) for x in numbers(*small_case(rand, 1, 40, 10**6, 10**5))) + "\n")
+        cases, most = (30000, 40) if name == "padded" else (300000, 1)
+        for _ in range(count(cases)):
+            write(" ".join(pad(x) for x in numbers(*small_case(rand, 1, most, 10**6, 10**5))) + "\n")
     elif name == "blank":
         gaps = [white(rand, rand.randint(20, 200)) for _ in range(1000)]
         for _ in range(count(20000)):
@@ -184,6 +187,10 @@ def generate(name, scale, write):
         K = int(name[len("cases-of-"):])
         for _ in range(max(1, count(1000000) // K)):
             write(large_case(rand, 2 * (K // 4) + 1, random_records(rand, K)))
+    elif name.startswith("costly-"):
+        C = count(int(name[len("costly-"):]))
+        records = [(rand.randint(0, 10**9), rand.randint(0, 10**9)) for _ in range(C)]
+        write(lines(2 * (C // 8) + 1, records, 2**31 - 1))
     else:
         sys.exit(__doc__)
 

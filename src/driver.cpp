@@ -76,8 +76,8 @@ class Run {
   // with a quarter of that, which is less to copy when the table grows, with the records that
   // actually arrive, into huge pages.
   static constexpr int64_t kReserveLimit = table_memory::kHugeThreshold / sizeof(Record) - 1;
-  // How far ahead of the records that arrive the record table's pages are put in place: a few
-  // dozen pages at once cost less than faulting each in as it is written.
+  // How far ahead of the records that arrive the record table's small pages are put in place: a
+  // few dozen pages at once cost less than faulting each in as it is written.
   static constexpr size_t kPrefaultRecords = 8192;
   static constexpr int kGrowthFactor = 8;  // how much a full record table grows toward the claim
 
@@ -142,7 +142,10 @@ class Run {
       prefaulted_capacity_ = a.capacity();
       prefaulted_ = 0;
     }
-    if (needed <= prefaulted_) return;
+    // Huge pages are faulted in a few at a time already.
+    if (needed <= prefaulted_ || a.capacity() * sizeof(Record) >= table_memory::kHugeThreshold) {
+      return;
+    }
     const size_t to = std::min(a.capacity(), needed + kPrefaultRecords);
     table_memory::Prefault(a.data() + prefaulted_, (to - prefaulted_) * sizeof(Record));
     prefaulted_ = to;

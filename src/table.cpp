@@ -29,7 +29,8 @@ void* Allocate(size_t bytes, Pages pages) noexcept {
     if (block != nullptr) madvise(block, bytes, MADV_HUGEPAGE);  // advice only
 #endif
   }
-  if (block != nullptr && pages == Pages::kNow) Prefault(block, bytes);
+  // Huge pages are faulted in a few at a time already: asking for them ahead gains nothing.
+  if (block != nullptr && pages == Pages::kNow && bytes < kHugeThreshold) Prefault(block, bytes);
   return block;
 }
 

@@ -14,9 +14,10 @@
 
 namespace maxmedian {
 
-// When a block's pages are put in place: as each is first written, or all at once when the block
-// is allocated, which costs less per page (much less on some virtual machines, where each fault
-// traps to the hypervisor) but takes memory for pages that may never be written.
+// When a block's small pages are put in place: as each is first written, or all at once when the
+// block is allocated, which costs less per page (much less on some virtual machines, where each
+// fault traps to the hypervisor) but takes memory for pages that may never be written. Blocks in
+// huge pages always take them as written.
 enum class Pages { kAsWritten, kNow };
 
 namespace table_memory {
