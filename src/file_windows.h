@@ -53,8 +53,9 @@ class FileWindows {
   // not a regular one, has fewer than min_bytes left, or cannot be mapped: nothing was mapped and
   // the descriptor's offset is unchanged. After kNone or kLost, every call returns the same.
   // `scratch` is memory the caller reads into when windows stop, of `scratch_size` bytes, where
-  // the first window may be read to time reading against mapping (see Mapping); with too little
-  // of it for that (kTrialBytes, or a page if that is more), every window is mapped.
+  // the first window may be read to time reading against mapping (see Mapping); with less of it
+  // than that window's size (kTrialBytes at most, or a page if that is more), every window is
+  // mapped.
   Next Advance(const char** data, size_t* size, char* scratch = nullptr, size_t scratch_size = 0);
 
   // Whether bytes shown were lost, so that a fault seen in them may come from that: 0 if not,
