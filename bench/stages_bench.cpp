@@ -206,7 +206,7 @@ void BM_WindowsAlone(benchmark::State& state) {
   const int fd = TemporaryFileWith(text);
   for (auto _ : state) {
     if (lseek(fd, 0, SEEK_SET) != 0) abort();
-    FileWindows windows(fd, FileWindows::kDefaultWindow, 0);
+    FileWindows windows(fd, FileWindows::kDefaultWindow, 0, FileWindows::Mapping::kAlways);
     const char* data;
     size_t size;
     int64_t sum = 0;

@@ -117,7 +117,7 @@ class Run {
         return false;
       }
       const size_t room = std::min(a.capacity() - a.size(), CaseReader::kBatchRecords);
-      Prefault(a.size() + room);
+      a.Prefault(a.size() + room, kPrefaultRecords);
       const size_t got = reader_.ReadRecords(a.data() + a.size(), room);
       for (size_t i = a.size(); large && i < a.size() + got; ++i) {
         least = std::min(least, a[i].second);
@@ -133,33 +133,12 @@ class Run {
     return true;
   }
 
-  // Puts in place the pages of the record table's storage for its first `needed` entries, and
-  // kPrefaultRecords more where it has them, unless that was done already.
-  void Prefault(size_t needed) {
-    Table<Record>& a = tables_.a;
-    if (a.data() != prefaulted_block_ || a.capacity() != prefaulted_capacity_) {
-      prefaulted_block_ = a.data();
-      prefaulted_capacity_ = a.capacity();
-      prefaulted_ = 0;
-    }
-    // Huge pages are faulted in a few at a time already.
-    if (needed <= prefaulted_ || a.capacity() * sizeof(Record) >= table_memory::kHugeThreshold) {
-      return;
-    }
-    const size_t to = std::min(a.capacity(), needed + kPrefaultRecords);
-    table_memory::Prefault(a.data() + prefaulted_, (to - prefaulted_) * sizeof(Record));
-    prefaulted_ = to;
-  }
-
   RunResult Finish(const RunResult& result) { return FinishOutput(writer_, result); }
 
   BufferedWriter writer_;
   CaseReader reader_;
   Tables tables_;   // kept from case to case
   CostSpan costs_;  // of the case read last, when it is large (else a span of 0: not measured)
-  const Record* prefaulted_block_ = nullptr;  // the record table's storage when last prefaulted
-  size_t prefaulted_capacity_ = 0;            // and its capacity
-  size_t prefaulted_ = 0;                     // its entries whose pages are in place
   RunResult failure_{kExitOk, ""};
 };
 

@@ -47,6 +47,7 @@ class Table {
     std::swap(data_, other.data_);
     std::swap(size_, other.size_);
     std::swap(capacity_, other.capacity_);
+    std::swap(prefaulted_, other.prefaulted_);
     return *this;
   }
   ~Table() { table_memory::Release(data_); }
@@ -76,6 +77,7 @@ class Table {
     table_memory::Release(data_);
     data_ = grown;
     capacity_ = n;
+    prefaulted_ = pages == Pages::kNow ? n : 0;
     return true;
   }
   // Sets the number of entries to `n`; entries beyond the old size are unset, and new storage
@@ -84,6 +86,15 @@ class Table {
     if (!Reserve(n, pages)) return false;
     size_ = n;
     return true;
+  }
+  // Puts in place the pages of the storage of the first `n` entries that are not in place
+  // already, and of `ahead` entries more when it must ask (all within capacity()), where the
+  // storage is in small pages, as Pages::kNow would have: advice, which the system may ignore.
+  void Prefault(size_t n, size_t ahead = 0) {
+    if (n <= prefaulted_ || capacity_ * sizeof(T) >= table_memory::kHugeThreshold) return;
+    const size_t to = std::min(capacity_, n + ahead);
+    table_memory::Prefault(data_ + prefaulted_, (to - prefaulted_) * sizeof(T));
+    prefaulted_ = to;
   }
   // Sets the number of entries to `n`, which must not exceed capacity(): this cannot fail.
   void ResizeWithin(size_t n) { size_ = n; }
@@ -113,6 +124,7 @@ class Table {
   T* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
+  size_t prefaulted_ = 0;  // entries whose pages were asked for (see Prefault)
 };
 
 }  // namespace maxmedian

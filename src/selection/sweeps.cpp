@@ -458,7 +458,8 @@ bool PrepareTables(const CaseHeader& header, Tables& tables, const CostSpan& mea
   if (tables.c.size() < static_cast<size_t>(kSumBlock) && !tables.c.Resize(kSumBlock)) {
     return false;
   }
-  // d is written over its whole length and Q over most of it: their pages are put in place at once.
+  // d is written over its whole length and Q over about half: their small pages are put in place
+  // at once.
   if (tables.d.size() < entries && !tables.d.Resize(entries, Pages::kNow)) return false;
   if (h < 0 || h > header.C) return true;
   // Both sweeps keep as many costs, and count them when there are many and their values few.
