@@ -171,7 +171,7 @@ void BM_ParseBlock(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
   UseCpuLevel(SupportedCpuLevel());
 }
-BENCHMARK(BM_ParseBlock)->ArgNames({"shape", "level"})->ArgsProduct({{0, 1, 2}, {0, 2}});
+BENCHMARK(BM_ParseBlock)->ArgNames({"shape", "level"})->ArgsProduct({{0, 1, 2}, {0, 2, 3}});
 
 // A file that holds `text`, already removed from its directory, so in the page cache only.
 int TemporaryFileWith(const std::string& text) {

@@ -400,6 +400,34 @@ TakeSparseBlock(const char* p, int32_t* values, size_t room, size_t& count,
   return next;
 }
 
+// Where the token that ends before bit `end` (at most 63) of a window's `starts` starts.
+inline int StartBefore(uint64_t starts, int end) {
+  return 63 - std::countl_zero(starts & ((uint64_t{1} << end) - 1));
+}
+
+// The usual window of input spaced out by long runs: one token of up to eight digits, white
+// space after it. It is read from one load, without classifying the window's bytes. Takes it
+// and moves p on as ParseWindow does, or returns false, doing nothing, for another window.
+[[gnu::always_inline]] __attribute__((target("avx2,bmi,popcnt"))) inline bool TakeLoneToken(
+    const char*& p, const char* end, uint64_t in_token, int32_t* values, size_t max, size_t& count,
+    const char*& last_token) {
+  const uint64_t starts = in_token & ~(in_token << 1);
+  const uint64_t ends = in_token & ~(in_token >> 1) & ~(uint64_t{1} << 63);
+  if ((starts & (starts - 1)) != 0 || ends == 0) return false;
+  const int start = std::countr_zero(starts), stop = std::countr_zero(ends) + 1;
+  const uint64_t word = Load8(p + start);
+  const auto length = static_cast<size_t>(stop - start);
+  if (length > 8 || DigitCount8(word) < length) return false;
+  values[count++] = static_cast<int32_t>(DigitValue8(word, length));
+  last_token = p + start;
+  if (count == max) {
+    p += stop + 1;  // past the white space that follows the token
+  } else {
+    p = std::countl_zero(in_token) >= 16 ? SkipSpaceRun(p + kWindow, end) : p + kWindow;
+  }
+  return true;
+}
+
 // Takes the tokens of the window of 64 bytes at `p` for ParseAvx2, and moves p to where the next
 // window starts. False when the parse must stop at p: `max` values taken, or a token that only the
 // caller may judge.
@@ -416,23 +444,7 @@ TakeSparseBlock(const char* p, int32_t* values, size_t room, size_t& count,
   uint64_t starts = in_token & ~(in_token << 1);
   // Last bytes of tokens that white space within the window follows.
   uint64_t ends = in_token & ~(in_token >> 1) & ~(uint64_t{1} << 63);
-  // The usual window of input spaced out by long runs: one token of up to eight digits, white
-  // space after it. It is read from one load, without classifying the window's bytes.
-  if ((starts & (starts - 1)) == 0 && ends != 0) {
-    const int start = std::countr_zero(starts), stop = std::countr_zero(ends) + 1;
-    const uint64_t word = Load8(p + start);
-    if (const auto length = static_cast<size_t>(stop - start);
-        length <= 8 && DigitCount8(word) >= length) {
-      values[count++] = static_cast<int32_t>(DigitValue8(word, length));
-      last_token = p + start;
-      if (count == max) {
-        p += stop + 1;  // past the white space that follows the token
-        return false;
-      }
-      p = std::countl_zero(in_token) >= 16 ? SkipSpaceRun(p + kWindow, end) : p + kWindow;
-      return true;
-    }
-  }
+  if (TakeLoneToken(p, end, in_token, values, max, count, last_token)) return count < max;
   const ByteClasses classes = Classify64(p, space);
   // Bytes that make a token something only the caller may judge: a sign is fine only first.
   const uint64_t signs = classes.sign & starts;
@@ -507,6 +519,166 @@ __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, c
   return {count, p, last_token};
 }
 
+// The AVX-512 parser goes window by window like the AVX2 one, but takes a window's tokens four
+// at a time, one in each 16-byte lane of a vector: the places of their ends and first
+// significant bytes are packed into one vector each (byte k for the window's token k), and each
+// lane fetches its token's last 16 bytes from the window with one byte permute.
+#define MAXMEDIAN_AVX512 "avx2,bmi,bmi2,popcnt,avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2"
+// GCC 12's AVX-512 intrinsics start from a deliberately undefined vector, which it then warns of.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// The place of token k's last byte, given the last bytes of a window's tokens.
+__attribute__((target("bmi2"))) inline int LastByte(uint64_t ends, int k) {
+  return std::countr_zero(_pdep_u64(uint64_t{1} << k, ends));
+}
+
+// Takes the tokens of the window of 64 bytes at `p`, as ParseWindow does.
+[[gnu::always_inline]] __attribute__((target(MAXMEDIAN_AVX512))) inline bool ParseWindowAvx512(
+    const char*& p, const char* end, int32_t* values, size_t max, size_t& count,
+    const char*& last_token) {
+  _mm_prefetch(p + kBlockPrefetch, _MM_HINT_T0);
+  const __m512i bytes = _mm512_loadu_si512(p);
+  const __m512i space_table = _mm512_broadcast_i32x4(
+      _mm_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1));
+  const uint64_t in_token =
+      ~_cvtmask64_u64(_mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(space_table, bytes), bytes));
+  if (in_token == 0) {
+    p = SkipSpaceRun(p + kWindow, end);
+    return true;
+  }
+  if (TakeLoneToken(p, end, in_token, values, max, count, last_token)) return count < max;
+  const uint64_t starts = in_token & ~(in_token << 1);
+  uint64_t ends = in_token & ~(in_token >> 1) & ~(uint64_t{1} << 63);
+  const uint64_t digit = uint64_t(
+      _mm512_cmplt_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8('0')), _mm512_set1_epi8(10)));
+  const uint64_t nonzero = uint64_t(
+      _mm512_cmplt_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8('1')), _mm512_set1_epi8(9)));
+  const uint64_t minus = uint64_t(_mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('-')));
+  const uint64_t plus = uint64_t(_mm512_cmpeq_epi8_mask(bytes, _mm512_set1_epi8('+')));
+  // Bytes that make a token something only the caller may judge: a sign is fine only first, and
+  // only before a digit (a sign cut by the window's end is judged with the next window).
+  const uint64_t signs = (minus | plus) & starts;
+  const uint64_t odd =
+      (in_token & ~digit & ~signs) | (signs & ~(in_token >> 1) & ~(uint64_t{1} << 63));
+  if (odd != 0) ends &= (uint64_t{1} << std::countr_zero(odd)) - 1;
+  if (const size_t room = max - count; static_cast<size_t>(std::popcount(ends)) > room) {
+    ends = _pdep_u64((uint64_t{1} << room) - 1, ends);  // the first `room`
+  }
+  // Each token's first significant byte: its first digit that is not '0', or, in a token with
+  // none, the byte after it. Adding a token's first bit to its sign and leading zeros carries it
+  // there; later zeros are left alone.
+  const uint64_t leading = in_token & ~nonzero;
+  const uint64_t firsts = (leading + starts) & (nonzero | ~in_token);
+  // A '-' carried through its token's bytes lands on the byte after it: bit k for token k.
+  const uint64_t negatives = _pext_u64(((in_token + (minus & signs)) & ~in_token) >> 1, ends);
+  const __m512i iota = _mm512_set_epi8(
+      63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41,
+      40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18,
+      17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+  const __m512i last_bytes = _mm512_maskz_compress_epi8(ends, iota);
+  // Significant digits: 0 for a token of zeros; over ten cannot fit, and the caller judges.
+  const __m512i lengths = _mm512_sub_epi8(_mm512_add_epi8(last_bytes, _mm512_set1_epi8(1)),
+                                          _mm512_maskz_compress_epi8(firsts, iota));
+  const int tokens = std::popcount(ends);
+  const uint64_t too_long = _mm512_cmpgt_epu8_mask(lengths, _mm512_set1_epi8(10));
+  uint64_t too_large = 0;
+  // Lane j of a group holds token 4g + j of the window; byte i of a lane reads the token's byte
+  // 15 - i from its end, kept where it is one of the token's significant digits.
+  __m512i lane_token =
+      _mm512_set_epi64(0x0303030303030303, 0x0303030303030303, 0x0202020202020202,
+                       0x0202020202020202, 0x0101010101010101, 0x0101010101010101, 0, 0);
+  const __m512i back = _mm512_broadcast_i32x4(
+      _mm_setr_epi8(-15, -14, -13, -12, -11, -10, -9, -8, -7, -6, -5, -4, -3, -2, -1, 0));
+  const __m512i distance =
+      _mm512_broadcast_i32x4(_mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0));
+  // Every group is converted and stored, and the checks are gathered for one branch after: the
+  // next window's place then depends on the window's white space alone.
+  for (int group = 0; group < tokens; group += 4) {
+    const __m512i lane_last = _mm512_permutexvar_epi8(lane_token, last_bytes);
+    const __m512i lane_length = _mm512_permutexvar_epi8(lane_token, lengths);
+    lane_token = _mm512_add_epi8(lane_token, _mm512_set1_epi8(4));
+    const __mmask64 keep = _mm512_cmplt_epu8_mask(distance, lane_length);
+    const __m512i token_bytes = _mm512_permutexvar_epi8(_mm512_add_epi8(lane_last, back), bytes);
+    const __m512i digits = _mm512_maskz_sub_epi8(keep, token_bytes, _mm512_set1_epi8('0'));
+    const __m512i pairs = _mm512_maddubs_epi16(digits, _mm512_set1_epi16(0x010a));
+    const __m512i fours = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00010064));
+    const __m512i eights =
+        _mm512_madd_epi16(_mm512_packus_epi32(fours, fours), _mm512_set1_epi32(0x00012710));
+    // Each lane's first 64 bits: the token's magnitude, below 10^16.
+    __m512i magnitudes = _mm512_add_epi64(_mm512_mul_epu32(eights, _mm512_set1_epi64(100000000)),
+                                          _mm512_srli_epi64(eights, 32));
+    const auto negative = static_cast<__mmask8>(_pdep_u32((negatives >> group) & 15, 0x55));
+    const __m512i limit =
+        _mm512_mask_add_epi64(_mm512_set1_epi64(0x7fffffff), negative,
+                              _mm512_set1_epi64(0x7fffffff), _mm512_set1_epi64(1));
+    too_large |= uint64_t{_pext_u32(_mm512_cmpgt_epu64_mask(magnitudes, limit), 0x55)} << group;
+    magnitudes = _mm512_mask_sub_epi64(magnitudes, negative, _mm512_setzero_si512(), magnitudes);
+    const __m128i four = _mm512_castsi512_si128(_mm512_permutexvar_epi32(
+        _mm512_setr_epi32(0, 4, 8, 12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0), magnitudes));
+    const auto lanes = static_cast<__mmask8>(_bzhi_u32(15, static_cast<unsigned>(tokens - group)));
+    _mm_mask_storeu_epi32(values + count + group, lanes, four);
+  }
+  const uint64_t bad = (too_long | too_large) & ((uint64_t{1} << tokens) - 1);
+  if (odd == 0 && bad == 0 && count + static_cast<size_t>(tokens) < max) [[likely]] {
+    count += static_cast<size_t>(tokens);
+    if (tokens > 0) last_token = p + StartBefore(starts, 64 - std::countl_zero(ends));
+    if (in_token >> 63 == 0) {
+      p = std::countl_zero(in_token) >= 16 ? SkipSpaceRun(p + kWindow, end) : p + kWindow;
+      return true;
+    }
+    // The window cuts its last token: the next window starts with it, unless it already started
+    // this one (too long for a window).
+    const int next = 63 - std::countl_zero(starts);
+    p += next;
+    return next != 0;
+  }
+  // Something the caller judges, or `max` values: the tokens before it are taken.
+  const int taken = bad != 0 ? std::countr_zero(bad) : tokens;
+  count += static_cast<size_t>(taken);
+  const int after = taken > 0 ? LastByte(ends, taken - 1) + 1 : 0;  // past the last token taken
+  if (taken > 0) last_token = p + StartBefore(starts, after);
+  if (count == max) {
+    p += after + 1;  // past the white space that follows the last token
+    return false;
+  }
+  const uint64_t left = starts & ~((uint64_t{1} << after) - 1);  // tokens not taken
+  const char* const next = p + std::countr_zero(left);
+  const bool stuck = next == p || odd != 0 || bad != 0;
+  p = next;
+  return !stuck;
+}
+
+__attribute__((target(MAXMEDIAN_AVX512))) BlockParse ParseAvx512(const char* p, const char* end,
+                                                                 int32_t* values, size_t max) {
+  size_t count = 0;
+  const char* last_token = nullptr;
+  ptrdiff_t stretch = 2048;  // as in ParseAvx2
+  while (count < max && end - p >= kWindow) {
+    while (count < max && end - p >= kSparseBlock) {
+      const char* const next = TakeSparseBlock(p, values, max - count, count, last_token);
+      if (next == nullptr) break;
+      p = next;
+      stretch = 2048;
+    }
+    const char* const stretch_end =
+        end - p >= stretch + kSparseBlock ? p + stretch : end - kWindow + 1;
+    stretch = std::min<ptrdiff_t>(2 * stretch, 16384);
+    while (count < max && p < stretch_end) {
+      if (const bool more = ParseWindowAvx512(p, end, values, max, count, last_token); !more) {
+        return {count, p, last_token};
+      }
+    }
+  }
+  return {count, p, last_token};
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 #endif
 
 }  // namespace
@@ -523,6 +695,7 @@ __attribute__((target("avx2,bmi"))) const char* SkipSpaceAvx2(const char* p) {
 BlockParse ParseBlockAt(CpuLevel level, const char* begin, const char* end, int32_t* values,
                         size_t max) {
 #if defined(__x86_64__)
+  if (level >= CpuLevel::kAvx512) return ParseAvx512(begin, end, values, max);
   if (level >= CpuLevel::kAvx2) return ParseAvx2(begin, end, values, max);
 #else
   (void)level;

@@ -10,6 +10,12 @@ namespace {
 CpuLevel Detect() {
 #if defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();  // may run before main, as part of static initialization
+  if (__builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl") &&
+      __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
+      __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("avx2") &&
+      __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt")) {
+    return CpuLevel::kAvx512;
+  }
   if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("sse4.1") &&
       __builtin_cpu_supports("bmi") && __builtin_cpu_supports("popcnt")) {
     return CpuLevel::kAvx2;

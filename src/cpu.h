@@ -10,6 +10,7 @@ enum class CpuLevel {
   kPortable,  // what every target has (SSE2 on x86-64)
   kSse41,     // SSE4.1 and SSSE3: 32-bit vector minimum and maximum, byte alignment
   kAvx2,      // AVX2: eight 32-bit lanes; with BMI1 and POPCNT, as every AVX2 processor has
+  kAvx512,    // AVX-512 with byte masks, byte permutes and compression (BW, VL, VBMI, VBMI2), BMI2
 };
 
 // The highest level this CPU supports.

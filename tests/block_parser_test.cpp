@@ -73,6 +73,18 @@ std::string RandomToken(std::mt19937& random) {
   }
 }
 
+// A well-formed token that every parser takes: short, at the limits, or zero-padded to 20 bytes.
+std::string TidyToken(std::mt19937& random) {
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+  const int64_t value = pick(0, 4) == 0
+                            ? std::vector<int64_t>{testing::kMin32, testing::kMax32, 0}[pick(0, 2)]
+                            : pick(-99999, 99999);
+  std::string digits = std::to_string(value < 0 ? -value : value);
+  const std::string sign = value < 0 ? "-" : std::vector<std::string>{"", "+"}[pick(0, 1)];
+  if (pick(0, 2) == 0) digits.insert(0, static_cast<size_t>(pick(0, 20 - 11)), '0');
+  return sign + digits;
+}
+
 // Random blocks, cut anywhere and surrounded by random bytes, against a plain parse: ParseBlock
 // takes a prefix of the tokens that the plain parse takes, with their values, stops where the
 // caller can go on, and takes at least every well-formed token that ends a window before the end.
@@ -92,7 +104,7 @@ TEST_P(BlockParser, TakesWhatAPlainParseTakes) {
       if (sparse && pick(0, 39) > 0) {
         block += std::to_string(static_cast<uint32_t>(random()) >> pick(tidy, 31));
       } else {
-        block += tidy ? std::to_string(pick(-99999, 99999)) : RandomToken(random);
+        block += tidy ? TidyToken(random) : RandomToken(random);
       }
       const int most = sparse ? (pick(0, 3) ? 300 : 3) : round % 2 ? 3 : (round % 5 ? 90 : 300);
       for (int n = pick(1, most); n > 0; --n) {

@@ -80,7 +80,7 @@ class AtCpuLevel : public ::testing::TestWithParam<CpuLevel> {
 };
 
 inline const auto kEveryCpuLevel =
-    ::testing::Values(CpuLevel::kPortable, CpuLevel::kSse41, CpuLevel::kAvx2);
+    ::testing::Values(CpuLevel::kPortable, CpuLevel::kSse41, CpuLevel::kAvx2, CpuLevel::kAvx512);
 
 // The worked case: ordered records of a case with N = 3.
 inline Tables WorkedCase() { return TablesWith({{5, 18}, {20, 20}, {30, 25}, {35, 30}, {50, 21}}); }
@@ -90,7 +90,7 @@ inline Tables WorkedCase() { return TablesWith({{5, 18}, {20, 20}, {30, 25}, {35
 namespace maxmedian {
 // How test names and messages show a CPU level.
 inline void PrintTo(CpuLevel level, std::ostream* out) {
-  static constexpr const char* kNames[] = {"Portable", "Sse41", "Avx2"};
+  static constexpr const char* kNames[] = {"Portable", "Sse41", "Avx2", "Avx512"};
   *out << kNames[static_cast<int>(level)];
 }
 }  // namespace maxmedian
