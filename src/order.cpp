@@ -418,7 +418,7 @@ bool OrderPresorted(std::span<Record> records, std::byte* scratch, const Ranker&
     falls += records[i].first < records[i - 1].first;
     rises += records[i].first > records[i - 1].first;
     out_of_order += Key(records[i]) < Key(records[i - 1]);
-    if ((i & 1023) == 0 && falls > limit && rises > limit) return false;
+    if ((i & 127) == 0 && falls > limit && rises > limit) return false;
   }
   if (out_of_order == 0) return true;
   if (falls > limit && rises > limit) return false;

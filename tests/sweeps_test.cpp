@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <queue>
 #include <random>
 
 #include "selection/selection.h"
@@ -70,30 +71,41 @@ TEST(Sweeps, SumsBeyond32Bits) {
 
 class SweepsAtCpuLevel : public testing::AtCpuLevel {};
 
-// The sum of the h smallest costs on one side of every position, computed plainly: the costs
-// passed so far kept sorted, from position `from` toward `to` (excluded), by steps of `step`.
+// The sum of the h smallest costs on one side of every position, computed plainly: the h
+// smallest costs passed so far kept in a priority queue, from position `from` toward `to`
+// (excluded), by steps of `step`.
 std::vector<int64_t> PlainSums(const Tables& t, int64_t h, int from, int to, int step) {
-  std::vector<int64_t> sums(t.a.size(), kUnset), passed;
+  std::vector<int64_t> sums(t.a.size(), kUnset);
+  std::priority_queue<int32_t> kept;
+  int64_t sum = 0;
   for (int k = from; k != to; k += step) {
-    if (static_cast<int>(passed.size()) >= h) {
-      sums[k] = std::accumulate(passed.begin(), passed.begin() + h, int64_t{0});
+    if (static_cast<int64_t>(kept.size()) == h) sums[k] = sum;
+    kept.push(t.a[k].second);
+    sum += t.a[k].second;
+    if (static_cast<int64_t>(kept.size()) > h) {
+      sum -= kept.top();
+      kept.pop();
     }
-    passed.insert(std::upper_bound(passed.begin(), passed.end(), t.a[k].second), t.a[k].second);
   }
   return sums;
 }
 
 // The sweeps write exactly the positions h + 1..C - h, each with the sum of the h smallest costs
 // on its side, and nothing when no position can be a middle. Sizes and half sizes straddle the
-// limits between short sweeps over small heaps and the rest, and the largest cases span several
-// blocks of lower sums and keep enough of the first costs for them to be sorted apart from the
-// heap, or, where the costs span few values, for the costs to be counted instead.
+// limits between short sweeps over small heaps and the rest; larger cases span several blocks of
+// lower sums, and have their costs ranked, counted where they span few values, or, the largest,
+// kept in a heap with enough of the first costs for them to be sorted apart from it.
 TEST_P(SweepsAtCpuLevel, MatchSortedSidesOnRandomTables) {
   std::mt19937 random(12345);
   for (int round = 0; round < 300; ++round) {
-    const bool large = round % 50 == 0;
-    const int C = std::uniform_int_distribution<int>(large ? 6200 : 0, large ? 7000 : 140)(random);
-    const int32_t spread = round % 3 == 0 ? 3 : (round % 3 == 1 ? 1000 : kMax32);
+    // Now and then a case past the size whose costs are ranked, so that they go into a heap.
+    const bool larger = round % 100 == 25;
+    const bool large = round % 50 == 0 || larger;
+    const int C =
+        larger ? std::uniform_int_distribution<int>(66000, 70000)(random)
+               : std::uniform_int_distribution<int>(large ? 6200 : 0, large ? 7000 : 140)(random);
+    const int32_t spread =
+        round % 3 == 0 ? 3 : (round % 3 == 1 ? (round % 6 == 1 ? 1000 : 300000) : kMax32);
     std::uniform_int_distribution<int32_t> cost(-spread, spread);
     // Some rounds move costs of a narrow spread to either end of the 32-bit range.
     const int32_t edges[] = {0, kMin32 + 1000, kMax32 - 1000, kMin32 + 1000};

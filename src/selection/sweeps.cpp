@@ -1,9 +1,11 @@
 // The two sweeps: for every position that can be a middle, the least cost of h records on each
-// side. Both are one routine (Sweep, near the end) run from opposite ends; it picks one of three
+// side. Both are one routine (Sweep, near the end) run from opposite ends; it picks one of four
 // ways to keep the cheapest costs passed, in this order in the file:
-//   - a large case: the first costs sorted, the later ones in a four-ary heap beside them
-//     (class HeapSweep, with the heap helpers above it);
+//   - a large case, or one that keeps few costs: the first costs sorted, the later ones in a
+//     four-ary heap beside them (class HeapSweep, with the heap helpers above it);
 //   - a large case whose costs span few values: costs counted by value (class CountSweep);
+//   - a case of up to 65,536 records that keeps 128 costs or more: the costs ranked, then
+//     counted by rank (class RankSweep);
 //   - a short case with a small heap: the heap sorted in vector registers (SortedSweep).
 // The entry points, PrepareTables, SweepForward and SweepBackward, are at the end.
 #include <algorithm>
@@ -156,6 +158,15 @@ constexpr size_t kHeapSweepExtra = 1 + (kHeapArity - 1) + 64 / sizeof(int32_t);
 // most kCountSpanPerRecord values a record: below it, the heap stays in cache and is cheaper.
 constexpr int64_t kCountSweepMin = 2048;
 constexpr int64_t kCountSpanPerRecord = 2;
+// Up to this many records, a sweep whose heap would hold at least kRankSweepMinHeap costs ranks
+// the costs instead.
+constexpr int64_t kRankSweepMax = 65536;
+constexpr int64_t kRankSweepMinHeap = 128;
+
+// Whether a sweep over C records with h on each side ranks the costs (where they are not counted).
+inline bool UseRankSweep(int64_t C, int64_t h) {
+  return C <= kRankSweepMax && HeapSize(h, C - 2 * h) >= kRankSweepMinHeap;
+}
 
 // The span of the costs of C >= 1 records from `record` on.
 CostSpan SpanOfCosts(const Record* record, int64_t C) {
@@ -349,6 +360,106 @@ class CountSweep {
   int64_t S_ = 0;
 };
 
+// The sweep over a case whose costs are ranked first, so that they are counted as CountSweep
+// counts costs, whatever their span: the costs are sorted, each pass's cost is known by its rank,
+// and the cheapest costs passed are marks on their ranks. A cost enters when its rank is below
+// the top's; its mark goes on, the top's goes off, and the new top is the highest mark below:
+// no branch that follows the costs, and a step of a few instructions for each pass, where a heap
+// walks down its levels for each cost that enters.
+class RankSweep {
+ public:
+  // The entries of Q that a sweep over C records needs: two copies of the keys and their passes
+  // for sorting, then one mark for every rank.
+  static size_t Storage(int64_t C) { return 4 * static_cast<size_t>(C) + C / 32 + 1; }
+
+  // Ranks the costs of the C passes and takes the first h >= 1 of them; `storage` has room for
+  // Storage(C) entries.
+  RankSweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, int32_t* storage) {
+    const auto n = static_cast<size_t>(C);
+    // int32_t storage read as uint32_t: the types may alias each other.
+    uint32_t* key = reinterpret_cast<uint32_t*>(storage);
+    uint32_t* pass = key + n;
+    uint32_t* other_key = pass + n;
+    uint32_t* other_pass = other_key + n;
+    // Keys are the costs less the least: as many bits as their span needs.
+    int32_t least = record[0].second, most = least;
+    for (size_t i = 0; i < n; ++i) {
+      const int32_t cost = record[static_cast<ptrdiff_t>(i) * step].second;
+      least = std::min(least, cost);
+      most = std::max(most, cost);
+    }
+    for (size_t i = 0; i < n; ++i) {
+      key[i] = static_cast<uint32_t>(record[static_cast<ptrdiff_t>(i) * step].second) -
+               static_cast<uint32_t>(least);
+      pass[i] = static_cast<uint32_t>(i);
+    }
+    // Sorted a digit a pass, least significant first, in as few passes of at most 11 bits as
+    // the span allows.
+    const int bits = std::bit_width(static_cast<uint32_t>(most) - static_cast<uint32_t>(least));
+    const int digits = (bits + 10) / 11;
+    const int digit_bits = digits == 0 ? 0 : (bits + digits - 1) / digits;
+    const uint32_t mask = (1u << digit_bits) - 1;
+    std::array<uint32_t, 2048> count;
+    for (int shift = 0; shift < bits; shift += digit_bits) {
+      std::fill_n(count.begin(), mask + 1, 0u);
+      for (size_t i = 0; i < n; ++i) ++count[(key[i] >> shift) & mask];
+      uint32_t start = 0;
+      for (uint32_t d = 0; d <= mask; ++d) start += std::exchange(count[d], start);
+      for (size_t i = 0; i < n; ++i) {
+        const uint32_t at = count[(key[i] >> shift) & mask]++;
+        other_key[at] = key[i];
+        other_pass[at] = pass[i];
+      }
+      std::swap(key, other_key);
+      std::swap(pass, other_pass);
+    }
+    uint32_t* const rank = other_key;
+    for (size_t r = 0; r < n; ++r) rank[pass[r]] = static_cast<uint32_t>(r);
+    key_ = key;
+    rank_ = rank;
+    marks_ = reinterpret_cast<uint32_t*>(storage + 4 * n);
+    std::fill_n(marks_, n / 32 + 1, 0u);
+    for (int64_t i = 0; i < h; ++i) {
+      const uint32_t r = rank_[i];
+      S_ += record[i * step].second;
+      marks_[r / 32] |= 1u << (r % 32);
+      top_ = std::max(top_, r);
+    }
+  }
+
+  // As HeapSweep::Run, for any number of passes.
+  void Run(int64_t from, int64_t to, int64_t* out, ptrdiff_t out_step) {
+    int64_t S = S_;  // S: sum of the cheapest costs passed, widened so that it never wraps
+    uint32_t top = top_;
+    const uint32_t* const key = key_;
+    const uint32_t* const rank = rank_;
+    uint32_t* const marks = marks_;
+    for (int64_t i = from; i < to; ++i) {
+      out[(i - from) * out_step] = S;
+      const uint32_t r = rank[i];
+      const bool enters = r < top;
+      S += enters ? int64_t{key[r]} - int64_t{key[top]} : 0;
+      marks[r / 32] |= uint32_t{enters} << (r % 32);
+      marks[top / 32] &= ~(uint32_t{enters} << (top % 32));
+      // The highest mark at or below top: top itself when nothing entered; else there is one,
+      // as the rank that just entered is.
+      size_t word = top / 32;
+      uint32_t below = marks[word] & (0xffffffffu >> (31 - top % 32));
+      while (below == 0) below = marks[--word];
+      top = static_cast<uint32_t>(32 * word + 31 - static_cast<size_t>(std::countl_zero(below)));
+    }
+    S_ = S;
+    top_ = top;
+  }
+
+ private:
+  const uint32_t* key_ = nullptr;   // key_[r]: the cost of rank r, less the least cost
+  const uint32_t* rank_ = nullptr;  // rank_[i]: the rank of pass i's cost
+  uint32_t* marks_ = nullptr;       // bit r % 32 of marks_[r / 32]: rank r is among the cheapest
+  uint32_t top_ = 0;                // the rank of the largest of the cheapest costs passed
+  int64_t S_ = 0;
+};
+
 // The sweep with Q sorted largest first, which is one valid heap order, and held in kVectors
 // vector registers for the length of the sweep (padded with the smallest possible cost). A
 // replacement updates every entry without a branch: each becomes the larger of its right
@@ -446,6 +557,11 @@ void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, const Cos
     run(sweep);
     return;
   }
+  if (UseRankSweep(C, h) && RankSweep::Storage(C) <= Q.capacity()) {
+    RankSweep sweep(record, step, C, h, Q.data());
+    run(sweep);
+    return;
+  }
   HeapSweep sweep(record, step, h, HeapSize(h, passes), Q.data());
   run(sweep);
 }
@@ -466,7 +582,8 @@ bool PrepareTables(const CaseHeader& header, Tables& tables, const CostSpan& mea
   tables.costs = {};
   const size_t heap = 2 * static_cast<size_t>(h) + kHeapSweepExtra;
   if (const int64_t C = header.C; 2 * h >= C || HeapSize(h, C - 2 * h) < kCountSweepMin) {
-    return tables.Q.Reserve(heap, Pages::kNow);
+    const bool ranked = UseRankSweep(C, h);
+    return tables.Q.Reserve(ranked ? std::max(heap, RankSweep::Storage(C)) : heap, Pages::kNow);
   }
   const CostSpan costs = measured.span > 0 ? measured : SpanOfCosts(tables.a.data() + 1, header.C);
   if (costs.span > kCountSpanPerRecord * header.C) return tables.Q.Reserve(heap, Pages::kNow);
