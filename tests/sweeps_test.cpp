@@ -94,7 +94,7 @@ std::vector<int64_t> PlainSums(const Tables& t, int64_t h, int from, int to, int
 // on its side, and nothing when no position can be a middle. Sizes and half sizes straddle the
 // limits between short sweeps over small heaps and the rest; larger cases span several blocks of
 // lower sums, and have their costs ranked, counted where they span few values, or, the largest,
-// kept in a heap with enough of the first costs for them to be sorted apart from it.
+// kept in buckets, or in a heap with enough of the first costs to be sorted apart from it.
 TEST_P(SweepsAtCpuLevel, MatchSortedSidesOnRandomTables) {
   std::mt19937 random(12345);
   for (int round = 0; round < 300; ++round) {
@@ -111,7 +111,13 @@ TEST_P(SweepsAtCpuLevel, MatchSortedSidesOnRandomTables) {
     const int32_t edges[] = {0, kMin32 + 1000, kMax32 - 1000, kMin32 + 1000};
     const int32_t edge = spread == kMax32 ? 0 : edges[round / 50 % 4];
     std::vector<Record> records;
-    for (int i = 1; i <= C; ++i) records.push_back({i, edge + cost(random)});
+    // Some larger cases' costs are narrow but for a few anywhere in 32 bits, which crowd the
+    // buckets of a wide span and leave the costs to the heap.
+    const bool crowded = larger && round % 3 == 1;
+    for (int i = 1; i <= C; ++i) {
+      const bool anywhere = crowded && random() % 64 == 0;
+      records.push_back({i, anywhere ? static_cast<int32_t>(random()) : edge + cost(random)});
+    }
     // Costs that fall (or rise) as values rise make every cost enter the heap on one side.
     auto by_cost = [](const Record& l, const Record& r) { return l.second > r.second; };
     if (round % 4 == 3) std::sort(records.begin(), records.end(), by_cost);

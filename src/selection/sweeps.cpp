@@ -1,11 +1,14 @@
 // The two sweeps: for every position that can be a middle, the least cost of h records on each
-// side. Both are one routine (Sweep, near the end) run from opposite ends; it picks one of four
+// side. Both are one routine (Sweep, near the end) run from opposite ends; it picks one of five
 // ways to keep the cheapest costs passed, in this order in the file:
-//   - a large case, or one that keeps few costs: the first costs sorted, the later ones in a
-//     four-ary heap beside them (class HeapSweep, with the heap helpers above it);
+//   - a large case whose costs crowd a few buckets, or one that keeps few costs: the first
+//     costs sorted, the later ones in a four-ary heap beside them (class HeapSweep, with the
+//     heap helpers above it);
 //   - a large case whose costs span few values: costs counted by value (class CountSweep);
 //   - a case of up to 65,536 records that keeps 128 costs or more: the costs ranked, then
 //     counted by rank (class RankSweep);
+//   - a larger case that keeps 2,048 costs or more: the costs in buckets by cost range, only the
+//     top one in order (class BucketSweep);
 //   - a short case with a small heap: the heap sorted in vector registers (SortedSweep).
 // The entry points, PrepareTables, SweepForward and SweepBackward, are at the end.
 #include <algorithm>
@@ -166,6 +169,12 @@ constexpr int64_t kRankSweepMinHeap = 128;
 // Whether a sweep over C records with h on each side ranks the costs (where they are not counted).
 inline bool UseRankSweep(int64_t C, int64_t h) {
   return C <= kRankSweepMax && HeapSize(h, C - 2 * h) >= kRankSweepMinHeap;
+}
+
+// Whether a larger sweep, whose heap would leave the caches, keeps the costs in buckets instead
+// (where they are not counted, and unless they crowd into a few buckets).
+inline bool UseBucketSweep(int64_t C, int64_t h) {
+  return C > kRankSweepMax && HeapSize(h, C - 2 * h) >= kCountSweepMin;
 }
 
 // The span of the costs of C >= 1 records from `record` on.
@@ -460,6 +469,109 @@ class RankSweep {
   int64_t S_ = 0;
 };
 
+// The sweep over a large case whose costs span far more values than it has records. Q holds the
+// cheapest costs passed in buckets by cost range, each with room for every cost of the case in
+// its range. Only the bucket holding the largest of them, the top bucket, is kept in order; a
+// cost that enters any other is put at its end, and a bucket is sorted when the top comes down
+// to it, so that each cost is sorted at most once a sweep and a cost that enters costs a store,
+// where a heap of this size walks down levels that have left the caches.
+class BucketSweep {
+ public:
+  // The entries of Q that a sweep over C records needs: a place for every cost, then where every
+  // bucket begins and how far it is filled.
+  static size_t Storage(int64_t C) { return static_cast<size_t>(C) + 2 * Buckets(C) + 1; }
+
+  // Takes the first h >= 1 of the C passes' costs; `storage` has room for Storage(C) entries.
+  // False, with nothing taken, when the costs crowd into too few buckets for this to pay.
+  bool Start(const Record* record, ptrdiff_t step, int64_t C, int64_t h, int32_t* storage) {
+    record_ = record;
+    step_ = step;
+    const size_t buckets = Buckets(C);
+    int32_t least = record[0].second, most = least;
+    for (int64_t i = 0; i < C; ++i) {
+      least = std::min(least, record[i * step].second);
+      most = std::max(most, record[i * step].second);
+    }
+    least_ = static_cast<uint32_t>(least);
+    const int bits = std::bit_width(static_cast<uint32_t>(most) - least_);
+    shift_ = std::max(0, bits - static_cast<int>(std::bit_width(buckets - 1)));
+    cost_ = storage;
+    // int32_t storage read as uint32_t: the types may alias each other.
+    begin_ = reinterpret_cast<uint32_t*>(storage + C);
+    fill_ = begin_ + buckets + 1;
+    std::fill_n(fill_, buckets, 0u);
+    for (int64_t i = 0; i < C; ++i) ++fill_[Bucket(record[i * step].second)];
+    uint32_t start = 0;
+    for (size_t b = 0; b < buckets; ++b) {
+      if (fill_[b] > kMostInBucket) return false;
+      begin_[b] = start;
+      start += std::exchange(fill_[b], start);
+    }
+    begin_[buckets] = start;
+    for (int64_t i = 0; i < h; ++i) {
+      const int32_t cost = record[i * step].second;
+      S_ += cost;
+      const size_t b = Bucket(cost);
+      cost_[fill_[b]++] = cost;
+      top_bucket_ = std::max(top_bucket_, b);
+    }
+    std::sort(cost_ + begin_[top_bucket_], cost_ + fill_[top_bucket_]);
+    return true;
+  }
+
+  // As HeapSweep::Run, for any number of passes.
+  void Run(int64_t from, int64_t to, int64_t* out, ptrdiff_t out_step) {
+    int64_t S = S_;  // S: sum of the cheapest costs passed, widened so that it never wraps
+    size_t top_bucket = top_bucket_;
+    int32_t* const cost_of = cost_;
+    const uint32_t* const begin = begin_;
+    uint32_t* const fill = fill_;
+    int32_t top = cost_of[fill[top_bucket] - 1];
+    for (int64_t i = from; i < to; ++i) {
+      out[(i - from) * out_step] = S;
+      const int32_t cost = record_[i * step_].second;
+      if (cost >= top) continue;  // an equal cost leaves the sum as it is
+      S += int64_t{cost} - top;
+      --fill[top_bucket];  // the top leaves; the cost enters its bucket, at or below the top's
+      if (const size_t b = Bucket(cost); b == top_bucket) {
+        uint32_t at = fill[b]++;
+        for (; at > begin[b] && cost_of[at - 1] > cost; --at) cost_of[at] = cost_of[at - 1];
+        cost_of[at] = cost;
+      } else {
+        cost_of[fill[b]++] = cost;
+        if (fill[top_bucket] == begin[top_bucket]) {  // down to the next bucket with costs
+          do {
+            --top_bucket;
+          } while (fill[top_bucket] == begin[top_bucket]);
+          std::sort(cost_of + begin[top_bucket], cost_of + fill[top_bucket]);
+        }
+      }
+      top = cost_of[fill[top_bucket] - 1];
+    }
+    S_ = S;
+    top_bucket_ = top_bucket;
+  }
+
+ private:
+  // A bucket of more costs than this would make the top bucket slow to keep in order.
+  static constexpr uint32_t kMostInBucket = 1024;
+
+  // A power of two, about a 64th of the records.
+  static size_t Buckets(int64_t C) { return std::bit_ceil(static_cast<size_t>(C) / 64 + 1); }
+
+  size_t Bucket(int32_t cost) const { return (static_cast<uint32_t>(cost) - least_) >> shift_; }
+
+  const Record* record_ = nullptr;
+  ptrdiff_t step_ = 0;
+  uint32_t least_ = 0;  // the least cost of the case, as unsigned
+  int shift_ = 0;       // a cost's bucket is its distance from the least, shifted right this far
+  int32_t* cost_ = nullptr;    // each bucket's costs at cost_[begin_[b]..fill_[b])
+  uint32_t* begin_ = nullptr;  // buckets + 1 entries: bucket b has room up to begin_[b + 1]
+  uint32_t* fill_ = nullptr;
+  size_t top_bucket_ = 0;  // the bucket of the largest of the cheapest costs passed, sorted
+  int64_t S_ = 0;
+};
+
 // The sweep with Q sorted largest first, which is one valid heap order, and held in kVectors
 // vector registers for the length of the sweep (padded with the smallest possible cost). A
 // replacement updates every entry without a branch: each becomes the larger of its right
@@ -562,6 +674,12 @@ void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, const Cos
     run(sweep);
     return;
   }
+  if (UseBucketSweep(C, h) && BucketSweep::Storage(C) <= Q.capacity()) {
+    if (BucketSweep sweep; sweep.Start(record, step, C, h, Q.data())) {
+      run(sweep);
+      return;
+    }
+  }
   HeapSweep sweep(record, step, h, HeapSize(h, passes), Q.data());
   run(sweep);
 }
@@ -578,21 +696,25 @@ bool PrepareTables(const CaseHeader& header, Tables& tables, const CostSpan& mea
   // at once.
   if (tables.d.size() < entries && !tables.d.Resize(entries, Pages::kNow)) return false;
   if (h < 0 || h > header.C) return true;
-  // Both sweeps keep as many costs, and count them when there are many and their values few.
+  // Both sweeps keep as many costs: in a heap, ranked, in buckets, or counted where there are
+  // many and their values few. Counts, ranks and buckets can take more room than the heap;
+  // where memory runs short, the sweeps keep the heap.
   tables.costs = {};
+  const int64_t C = header.C;
   const size_t heap = 2 * static_cast<size_t>(h) + kHeapSweepExtra;
-  if (const int64_t C = header.C; 2 * h >= C || HeapSize(h, C - 2 * h) < kCountSweepMin) {
-    const bool ranked = UseRankSweep(C, h);
-    return tables.Q.Reserve(ranked ? std::max(heap, RankSweep::Storage(C)) : heap, Pages::kNow);
+  if (2 * h < C && HeapSize(h, C - 2 * h) >= kCountSweepMin) {
+    const CostSpan costs = measured.span > 0 ? measured : SpanOfCosts(tables.a.data() + 1, C);
+    if (costs.span <= kCountSpanPerRecord * C &&
+        tables.Q.Reserve(std::max(heap, CountSweep::Storage(static_cast<size_t>(costs.span))),
+                         Pages::kNow)) {
+      tables.costs = costs;
+      return true;
+    }
   }
-  const CostSpan costs = measured.span > 0 ? measured : SpanOfCosts(tables.a.data() + 1, header.C);
-  if (costs.span > kCountSpanPerRecord * header.C) return tables.Q.Reserve(heap, Pages::kNow);
-  // Counts can take more room than the heap; where memory runs short, the sweeps keep the heap.
-  if (tables.Q.Reserve(std::max(heap, CountSweep::Storage(static_cast<size_t>(costs.span))),
-                       Pages::kNow)) {
-    tables.costs = costs;
-    return true;
-  }
+  const size_t other = UseRankSweep(C, h)     ? RankSweep::Storage(C)
+                       : UseBucketSweep(C, h) ? BucketSweep::Storage(C)
+                                              : 0;
+  if (other > heap && tables.Q.Reserve(other, Pages::kNow)) return true;
   return tables.Q.Reserve(heap, Pages::kNow);
 }
 
