@@ -493,27 +493,33 @@ inline int StartBefore(uint64_t starts, int end) {
   return !stuck;
 }
 
+// Takes sparse blocks from p on while they hold few plain tokens, and returns where the windows
+// that follow stop for sparse blocks to be tried again: a stretch after p that doubles with every
+// refusal in a row, from 2 KiB up to 16 KiB, or the last whole window of the block.
+[[gnu::always_inline]] __attribute__((target("avx2,bmi,popcnt"))) inline const char*
+TakeSparseBlocks(const char*& p, const char* end, int32_t* values, size_t max, size_t& count,
+                 const char*& last_token, ptrdiff_t& stretch) {
+  while (count < max && end - p >= kSparseBlock) {
+    const char* const next = TakeSparseBlock(p, values, max - count, count, last_token);
+    if (next == nullptr) break;
+    p = next;
+    stretch = 2048;
+  }
+  const char* const stretch_end =
+      end - p >= stretch + kSparseBlock ? p + stretch : end - kWindow + 1;
+  stretch = std::min<ptrdiff_t>(2 * stretch, 16384);
+  return stretch_end;
+}
+
 __attribute__((target("avx2,bmi,popcnt"))) BlockParse ParseAvx2(const char* p, const char* end,
                                                                 int32_t* values, size_t max) {
   size_t count = 0;
   const char* last_token = nullptr;
-  // Sparse blocks are tried first, and again after a block is refused and windows have gone on
-  // for a stretch, which doubles with every refusal in a row up to 16 KiB.
-  ptrdiff_t stretch = 2048;
-  while (count < max && end - p >= kWindow) {
-    while (count < max && end - p >= kSparseBlock) {
-      const char* const next = TakeSparseBlock(p, values, max - count, count, last_token);
-      if (next == nullptr) break;
-      p = next;
-      stretch = 2048;
-    }
-    const char* const stretch_end =
-        end - p >= stretch + kSparseBlock ? p + stretch : end - kWindow + 1;
-    stretch = std::min<ptrdiff_t>(2 * stretch, 16384);
-    while (count < max && p < stretch_end) {
-      if (const bool more = ParseWindow(p, end, values, max, count, last_token); !more) {
-        return {count, p, last_token};
-      }
+  for (ptrdiff_t stretch = 2048; count < max && end - p >= kWindow;) {
+    const char* const windows_end =
+        TakeSparseBlocks(p, end, values, max, count, last_token, stretch);
+    while (count < max && p < windows_end) {
+      if (!ParseWindow(p, end, values, max, count, last_token)) return {count, p, last_token};
     }
   }
   return {count, p, last_token};
@@ -655,19 +661,11 @@ __attribute__((target(MAXMEDIAN_AVX512))) BlockParse ParseAvx512(const char* p, 
                                                                  int32_t* values, size_t max) {
   size_t count = 0;
   const char* last_token = nullptr;
-  ptrdiff_t stretch = 2048;  // as in ParseAvx2
-  while (count < max && end - p >= kWindow) {
-    while (count < max && end - p >= kSparseBlock) {
-      const char* const next = TakeSparseBlock(p, values, max - count, count, last_token);
-      if (next == nullptr) break;
-      p = next;
-      stretch = 2048;
-    }
-    const char* const stretch_end =
-        end - p >= stretch + kSparseBlock ? p + stretch : end - kWindow + 1;
-    stretch = std::min<ptrdiff_t>(2 * stretch, 16384);
-    while (count < max && p < stretch_end) {
-      if (const bool more = ParseWindowAvx512(p, end, values, max, count, last_token); !more) {
+  for (ptrdiff_t stretch = 2048; count < max && end - p >= kWindow;) {
+    const char* const windows_end =
+        TakeSparseBlocks(p, end, values, max, count, last_token, stretch);
+    while (count < max && p < windows_end) {
+      if (!ParseWindowAvx512(p, end, values, max, count, last_token)) {
         return {count, p, last_token};
       }
     }
