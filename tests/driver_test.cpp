@@ -50,8 +50,11 @@ int32_t Exhaustive(int32_t N, int64_t F, const std::vector<Record>& records) {
   return best;
 }
 
-// Random small cases, written as one input with varied spacing, against the exhaustive answer.
-TEST(Driver, MatchesExhaustiveSearch) {
+// Random small cases, written as one input with varied spacing, some numbers zero-padded to up
+// to 20 bytes, against the exhaustive answer, at every CPU level.
+class DriverAtCpuLevel : public testing::AtCpuLevel {};
+
+TEST_P(DriverAtCpuLevel, MatchesExhaustiveSearch) {
   std::mt19937 random(2024);
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
   for (int batch = 0; batch < 40; ++batch) {
@@ -85,10 +88,13 @@ TEST(Driver, MatchesExhaustiveSearch) {
       const int32_t F = static_cast<int32_t>(F64);
       const char* gaps[] = {" ", "\n", "\t", "  \r\n", "\v", "\f"};
       auto gap = [&] { return gaps[pick(0, 5)]; };
-      input += std::to_string(N) + gap() + std::to_string(C) + gap() + std::to_string(F) + gap();
-      for (const Record& r : records) {
-        input += std::to_string(r.first) + gap() + std::to_string(r.second) + gap();
-      }
+      auto text = [&](int32_t x) {
+        std::string digits = std::to_string(x < 0 ? -int64_t{x} : x);
+        if (pick(0, 3) == 0) digits.insert(0, static_cast<size_t>(pick(0, 20)), '0');
+        return (x < 0 ? "-" : pick(0, 5) == 0 ? "+" : "") + digits;
+      };
+      input += text(N) + gap() + text(C) + gap() + text(F) + gap();
+      for (const Record& r : records) input += text(r.first) + gap() + text(r.second) + gap();
       want += std::to_string(Exhaustive(N, F, records)) + "\n";
     }
     std::string got;
@@ -97,6 +103,7 @@ TEST(Driver, MatchesExhaustiveSearch) {
     ASSERT_EQ(got, want) << input;
   }
 }
+INSTANTIATE_TEST_SUITE_P(Levels, DriverAtCpuLevel, testing::kEveryCpuLevel);
 
 TEST(Driver, WellFormedStreams) {
   struct {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "test_util.h"
+
 namespace maxmedian {
 namespace {
 
@@ -143,9 +145,12 @@ TEST(Reader, EveryDigitCount) {
   }
 }
 
+// The checks below that read through the block parser, at every CPU level.
+class ReaderAtCpuLevel : public testing::AtCpuLevel {};
+
 // Random tokens of 1 to 320 bytes (signs, leading zeros, values near the limits) between runs of
 // 1 to 300 bytes of mixed white space, read in one piece and cut every way, against strtoll.
-TEST(Reader, RandomTokensAndGaps) {
+TEST_P(ReaderAtCpuLevel, RandomTokensAndGaps) {
   std::mt19937 random(99);
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
   for (int round = 0; round < 40; ++round) {
@@ -202,7 +207,7 @@ std::string RandomInput(std::mt19937& random, int tokens, bool good_only = false
 
 // Long inputs of every kind of token, good and bad, read many at a time as one at a time: the
 // values, and the status and place of whatever ends the reading, are the same.
-TEST(Reader, ManyAtATimeAgreesWithOneAtATime) {
+TEST_P(ReaderAtCpuLevel, ManyAtATimeAgreesWithOneAtATime) {
   std::mt19937 random(7);
   for (int round = 0; round < 300; ++round) {
     const std::string input =
@@ -221,6 +226,7 @@ TEST(Reader, ManyAtATimeAgreesWithOneAtATime) {
     }
   }
 }
+INSTANTIATE_TEST_SUITE_P(Levels, ReaderAtCpuLevel, testing::kEveryCpuLevel);
 
 // A file shown through windows of a page, from any offset, reads as its bytes do in pieces;
 // bytes taken away while it is read are a read error after the values before them.
