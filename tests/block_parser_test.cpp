@@ -97,16 +97,18 @@ TEST_P(BlockParser, TakesWhatAPlainParseTakes) {
   for (int round = 0; round < 20000; ++round) {
     std::string block;
     const bool tidy = round % 3 == 0;  // well-formed tokens only: the parser must take them
-    // Now and then blocks of a few kilobytes spaced out by runs of up to 300 bytes (a quarter of
-    // them short), most tokens unsigned.
+    // Now and then blocks of a few kilobytes spaced out by runs of up to 300 or 3,000 bytes (a
+    // quarter of them short), most tokens unsigned.
     const bool sparse = round % 4 == 2;
-    while (block.size() < static_cast<size_t>(pick(0, sparse ? 3000 : 600))) {
+    while (block.size() < static_cast<size_t>(pick(0, sparse ? 9000 : 600))) {
       if (sparse && pick(0, 39) > 0) {
         block += std::to_string(static_cast<uint32_t>(random()) >> pick(tidy, 31));
       } else {
         block += tidy ? TidyToken(random) : RandomToken(random);
       }
-      const int most = sparse ? (pick(0, 3) ? 300 : 3) : round % 2 ? 3 : (round % 5 ? 90 : 300);
+      const int most = sparse      ? std::vector<int>{3, 300, 300, 3000}[pick(0, 3)]
+                       : round % 2 ? 3
+                                   : (round % 5 ? 90 : 300);
       for (int n = pick(1, most); n > 0; --n) {
         block += spaces[pick(0, 5)];
       }

@@ -108,7 +108,7 @@ TEST_P(SweepsAtCpuLevel, MatchSortedSidesOnRandomTables) {
         round % 3 == 0 ? 3 : (round % 3 == 1 ? (round % 6 == 1 ? 1000 : 300000) : kMax32);
     std::uniform_int_distribution<int32_t> cost(-spread, spread);
     // Some rounds move costs of a narrow spread to either end of the 32-bit range.
-    const int32_t edges[] = {0, kMin32 + 1000, kMax32 - 1000, kMin32 + 1000};
+    const int32_t edges[] = {0, kMin32 + spread, kMax32 - spread, kMin32 + spread};
     const int32_t edge = spread == kMax32 ? 0 : edges[round / 50 % 4];
     std::vector<Record> records;
     // Some larger cases' costs are narrow but for a few anywhere in 32 bits, which crowd the
