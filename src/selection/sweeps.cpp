@@ -187,6 +187,12 @@ CostSpan SpanOfCosts(const Record* record, int64_t C) {
   return {least, int64_t{most} - least + 1};
 }
 
+// The span of the costs of the C >= 1 passes of a sweep from `record` on, by `step` (1 or -1):
+// the same records, whichever way the sweep goes.
+CostSpan SpanOfPasses(const Record* record, ptrdiff_t step, int64_t C) {
+  return SpanOfCosts(step > 0 ? record : record - (C - 1), C);
+}
+
 // The sweep over a large case. Q holds the cheapest costs passed in two parts: the first costs,
 // sorted, with the largest at the end, and a heap of the costs that entered later. The largest
 // of all is the larger of the two tops. Most costs that leave are among the first, and leave
@@ -391,20 +397,15 @@ class RankSweep {
     uint32_t* other_key = pass + n;
     uint32_t* other_pass = other_key + n;
     // Keys are the costs less the least: as many bits as their span needs.
-    int32_t least = record[0].second, most = least;
-    for (size_t i = 0; i < n; ++i) {
-      const int32_t cost = record[static_cast<ptrdiff_t>(i) * step].second;
-      least = std::min(least, cost);
-      most = std::max(most, cost);
-    }
+    const CostSpan span = SpanOfPasses(record, step, C);
     for (size_t i = 0; i < n; ++i) {
       key[i] = static_cast<uint32_t>(record[static_cast<ptrdiff_t>(i) * step].second) -
-               static_cast<uint32_t>(least);
+               static_cast<uint32_t>(span.least);
       pass[i] = static_cast<uint32_t>(i);
     }
     // Sorted a digit a pass, least significant first, in as few passes of at most 11 bits as
     // the span allows.
-    const int bits = std::bit_width(static_cast<uint32_t>(most) - static_cast<uint32_t>(least));
+    const int bits = std::bit_width(static_cast<uint64_t>(span.span - 1));
     const int digits = (bits + 10) / 11;
     const int digit_bits = digits == 0 ? 0 : (bits + digits - 1) / digits;
     const uint32_t mask = (1u << digit_bits) - 1;
@@ -487,13 +488,9 @@ class BucketSweep {
     record_ = record;
     step_ = step;
     const size_t buckets = Buckets(C);
-    int32_t least = record[0].second, most = least;
-    for (int64_t i = 0; i < C; ++i) {
-      least = std::min(least, record[i * step].second);
-      most = std::max(most, record[i * step].second);
-    }
-    least_ = static_cast<uint32_t>(least);
-    const int bits = std::bit_width(static_cast<uint32_t>(most) - least_);
+    const CostSpan span = SpanOfPasses(record, step, C);
+    least_ = static_cast<uint32_t>(span.least);
+    const int bits = std::bit_width(static_cast<uint64_t>(span.span - 1));
     shift_ = std::max(0, bits - static_cast<int>(std::bit_width(buckets - 1)));
     cost_ = storage;
     // int32_t storage read as uint32_t: the types may alias each other.
