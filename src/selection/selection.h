@@ -44,11 +44,11 @@ inline int64_t HalfSize(int32_t N) { return N / 2; }
 
 // Grows c to a block, d to at least C + 1 entries and Q's storage to what the sweeps need (when
 // 0 <= h <= C): 2h costs and a little padding, or four entries a record where the sweeps rank
-// the costs, or, where they count costs, a count for every value the costs span, whose span it
-// then records in `costs` (else a span of 0). The
-// case's records must stand at a[1..C], in any order; `measured`, when its span is not 0, is the
-// span of their costs, taken by the caller, which saves measuring it again. Returns false when
-// memory runs out, leaving the tables usable but possibly too short for the case.
+// the costs, or a little over one where they keep them in buckets, or, where they count costs,
+// a count for every value the costs span, whose span it then records in `costs` (else a span of
+// 0). The case's records must stand at a[1..C], in any order; `measured`, when its span is not 0,
+// is the span of their costs, taken by the caller, which saves measuring it again. Returns false
+// when memory runs out, leaving the tables usable but possibly too short for the case.
 [[nodiscard]] bool PrepareTables(const CaseHeader& header, Tables& tables,
                                  const CostSpan& measured = {});
 
