@@ -224,12 +224,23 @@ class KeyPacking {
 // How many digits of `digit_bits` a key of `bits` bits has.
 constexpr int Digits(int bits, int digit_bits) { return (bits + digit_bits - 1) / digit_bits; }
 
+// Where the records to sort are: in their own storage, or, moved there by an earlier pass, at
+// the same places in the scratch table, which the sort then writes over.
+enum class Input { kInPlace, kInScratch };
+
+// The records to sort, wherever `input` says they are.
+std::span<const Record> InputRecords(std::span<Record> records, std::byte* scratch, Input input) {
+  if (input == Input::kInPlace) return records;
+  return {reinterpret_cast<const Record*>(scratch), records.size()};
+}
+
 // Least significant digit first, kDigitBits at a time, on packed keys. The keys move between
 // the scratch table and the records' own storage, both seen as 8-byte words, and whatever pass
 // lands in the records' storage last writes records again. A digit that is the same in every
 // key orders nothing, so its pass is skipped.
 template <int kDigitBits>
-void RadixSortBy(std::span<Record> records, std::byte* scratch, const KeyPacking& packing) {
+void RadixSortBy(std::span<Record> records, std::byte* scratch, const KeyPacking& packing,
+                 Input input) {
   static_assert(sizeof(Record) == 8 && sizeof(int64_t) == 8);
   constexpr uint64_t kMask = (uint64_t{1} << kDigitBits) - 1;
   constexpr int kMaxDigits = Digits(64, kDigitBits);
@@ -238,8 +249,10 @@ void RadixSortBy(std::span<Record> records, std::byte* scratch, const KeyPacking
   const int digits = Digits(packing.bits(), kDigitBits);
   std::array<std::array<uint32_t, kMask + 1>, kMaxDigits> count;
   for (int d = 0; d < digits; ++d) count[d].fill(0);
+  // Each key replaces its record where the records stand in the scratch table.
+  const std::span<const Record> from_records = InputRecords(records, scratch, input);
   for (size_t i = 0; i < n; ++i) {
-    const uint64_t key = packing.Key(records[i]);
+    const uint64_t key = packing.Key(from_records[i]);
     StoreKey(words[0], i, key);
     for (int d = 0; d < digits; ++d) ++count[d][(key >> (kDigitBits * d)) & kMask];
   }
@@ -264,23 +277,25 @@ void RadixSortBy(std::span<Record> records, std::byte* scratch, const KeyPacking
     ++passes;
   }
   // The sorted keys are in one of the two buffers; turn them back into records.
-  if (passes == 0) return;  // every key the same: the records were in order all along
+  if (passes == 0 && input == Input::kInPlace) return;  // every key the same: in order already
   const std::byte* sorted = words[passes % 2];
   for (size_t i = 0; i < n; ++i) records[i] = packing.FromKey(LoadKey(sorted, i));
 }
 
 // Bytes as digits, or wider digits where that saves a pass over enough records to repay the
 // larger tables of counts.
-void DigitSort(std::span<Record> records, std::byte* scratch, const KeyPacking& packing) {
+void DigitSort(std::span<Record> records, std::byte* scratch, const KeyPacking& packing,
+               Input input = Input::kInPlace) {
   const int bits = packing.bits();
   if (records.size() >= kWideDigitMin && Digits(bits, kWideDigitBits) < Digits(bits, 8)) {
-    RadixSortBy<kWideDigitBits>(records, scratch, packing);
+    RadixSortBy<kWideDigitBits>(records, scratch, packing, input);
   } else {
-    RadixSortBy<8>(records, scratch, packing);
+    RadixSortBy<8>(records, scratch, packing, input);
   }
 }
 
-void RadixSort(std::span<Record> records, std::byte* scratch, const Ranker& ranker, int depth = 0);
+void RadixSort(std::span<Record> records, std::byte* scratch, const Ranker& ranker, int depth = 0,
+               Input input = Input::kInPlace);
 
 // One pass on the keys' top bits spreads the records into buckets of a sixth to a third of what
 // the ranking holds on average (15 to 30 records with AVX2), since ranking costs the square of
@@ -294,7 +309,7 @@ void RadixSort(std::span<Record> records, std::byte* scratch, const Ranker& rank
 // works in cache rather than on the whole case; it returns false only when one bucket would hold
 // a quarter of the records.
 bool SpreadAndRank(std::span<Record> records, std::byte* scratch, const KeyPacking& packing,
-                   const Ranker& ranker, int depth) {
+                   const Ranker& ranker, int depth, Input input) {
   const size_t n = records.size();
   const bool to_cache = depth == 0 && n >= kCacheSpreadMin;
   const size_t bucket_target = to_cache ? kCacheBucket : ranker.limit / 6;
@@ -305,7 +320,8 @@ bool SpreadAndRank(std::span<Record> records, std::byte* scratch, const KeyPacki
   const size_t buckets = size_t{1} << top;
   uint32_t end[size_t{1} << kMaxSpreadBits];  // first the sizes of the buckets, then their ends
   std::fill_n(end, buckets, 0);
-  for (const Record& r : records) ++end[packing.Key(r) >> shift];
+  const std::span<const Record> from_records = InputRecords(records, scratch, input);
+  for (const Record& r : from_records) ++end[packing.Key(r) >> shift];
   size_t oversized = 0, largest = 0;
   for (size_t b = 0; b < buckets; ++b) {
     oversized += end[b] > ranker.limit ? end[b] : 0;
@@ -317,29 +333,37 @@ bool SpreadAndRank(std::span<Record> records, std::byte* scratch, const KeyPacki
     end[b] = start;
     start += size;
   }
-  Record* const spread = reinterpret_cast<Record*>(scratch);
-  for (const Record& r : records) spread[end[packing.Key(r) >> shift]++] = r;
+  // Records in their own storage are spread into the scratch table, and each bucket is sorted
+  // from there back into its place; records in the scratch table are spread straight into their
+  // places, which saves a pass over the case.
+  const Input spread_to = input == Input::kInPlace ? Input::kInScratch : Input::kInPlace;
+  Record* const spread =
+      spread_to == Input::kInScratch ? reinterpret_cast<Record*>(scratch) : records.data();
+  for (const Record& r : from_records) spread[end[packing.Key(r) >> shift]++] = r;
   for (size_t b = 0, from = 0; b < buckets; from = end[b++]) {
     const size_t size = end[b] - from;
-    std::copy_n(spread + from, size, records.data() + from);
+    const std::span<Record> bucket = records.subspan(from, size);
+    std::byte* const bucket_scratch = scratch + 8 * from;
     if (size <= ranker.limit) {
-      if (size > 1) ranker.sort(records.data() + from, size);
+      if (spread_to == Input::kInScratch) std::copy_n(spread + from, size, bucket.data());
+      if (size > 1) ranker.sort(bucket.data(), size);
     } else if (to_cache) {
-      RadixSort(records.subspan(from, size), scratch + 8 * from, ranker, depth + 1);
+      RadixSort(bucket, bucket_scratch, ranker, depth + 1, spread_to);
     } else {
-      const std::span<Record> bucket = records.subspan(from, size);
-      DigitSort(bucket, scratch + 8 * from, KeyPacking(bucket));
+      DigitSort(bucket, bucket_scratch, KeyPacking(InputRecords(bucket, bucket_scratch, spread_to)),
+                spread_to);
     }
   }
   return true;
 }
 
-void RadixSort(std::span<Record> records, std::byte* scratch, const Ranker& ranker, int depth) {
-  const KeyPacking packing(records);
+void RadixSort(std::span<Record> records, std::byte* scratch, const Ranker& ranker, int depth,
+               Input input) {
+  const KeyPacking packing(InputRecords(records, scratch, input));
   // Keys short enough for two passes of digits are sorted fastest by digits.
   const bool long_keys = Digits(packing.bits(), kWideDigitBits) > 2;
-  if (!long_keys || !SpreadAndRank(records, scratch, packing, ranker, depth)) {
-    DigitSort(records, scratch, packing);
+  if (!long_keys || !SpreadAndRank(records, scratch, packing, ranker, depth, input)) {
+    DigitSort(records, scratch, packing, input);
   }
 }
 

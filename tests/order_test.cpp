@@ -88,14 +88,20 @@ TEST_P(OrderAtCpuLevel, InputAlreadyNearlyInOrder) {
 INSTANTIATE_TEST_SUITE_P(Levels, OrderAtCpuLevel, testing::kEveryCpuLevel);
 
 // Cases too large for the caches are spread into cache-sized buckets first, unless the values
-// cluster into a few of them.
+// cluster into a few of them; each bucket is then sorted from where it was spread, by ranking,
+// by digits, or not at all where its records are all alike (the last shape: 512 records, each
+// many times over).
 TEST(Order, CasesBeyondTheCaches) {
   std::mt19937 random(13);
-  for (int32_t spread : {kMax32, 2}) {
-    std::uniform_int_distribution<int32_t> number(-spread, spread);
+  const int32_t spreads[][2] = {{kMax32, kMax32}, {2, 2}, {1 << 20, 3}, {0, 0}};
+  for (const auto& [values, costs] : spreads) {
+    std::uniform_int_distribution<int32_t> value(-values, values), cost(-costs, costs);
     std::vector<Record> records((size_t{1} << 20) + 5);
-    for (Record& r : records) r = {number(random), number(random)};
-    EXPECT_EQ(Ordered(records), Sorted(records)) << spread;
+    for (Record& r : records) {
+      r = values > 0 ? Record{value(random), cost(random)}
+                     : Record{static_cast<int32_t>(random() % 512) << 20, 7};
+    }
+    EXPECT_EQ(Ordered(records), Sorted(records)) << values << " " << costs;
   }
 }
 
