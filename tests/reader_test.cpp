@@ -321,6 +321,9 @@ TEST(Reader, LocationsCountLinesAndBytes) {
   EXPECT_EQ(out.status, ReadStatus::kNotInteger);
   EXPECT_EQ(out.line, 3001);
   EXPECT_EQ(out.column, 4);
+  // Blank lines by the hundred thousand, more than a byte-wide count holds.
+  const Outcome far = ReadEveryWay("1" + std::string(100000, '\n') + "x");
+  EXPECT_EQ(far.line, 100001);
 }
 
 // A source that returns its bytes, then fails.
