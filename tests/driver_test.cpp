@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
+#include <queue>
 #include <random>
 #include <string>
 #include <vector>
@@ -103,6 +105,65 @@ TEST_P(DriverAtCpuLevel, MatchesExhaustiveSearch) {
     ASSERT_EQ(got, want) << input;
   }
 }
+// The least total cost of h records among the first i of `records`, for every i, computed
+// plainly with a priority queue of the h cheapest; kUnknown before there are h.
+constexpr int64_t kUnknown = INT64_MAX;
+std::vector<int64_t> CheapestSums(const std::vector<Record>& records, int64_t h) {
+  std::vector<int64_t> sums;
+  std::priority_queue<int32_t> kept;
+  int64_t sum = 0;
+  for (const Record& r : records) {
+    sums.push_back(static_cast<int64_t>(kept.size()) == h ? sum : kUnknown);
+    kept.push(r.second);
+    sum += r.second;
+    if (static_cast<int64_t>(kept.size()) > h) {
+      sum -= kept.top();
+      kept.pop();
+    }
+  }
+  return sums;
+}
+
+// Larger cases (a hundred to four thousand records, costs narrow or spread, of both signs),
+// against the answer computed plainly: the records in order, the h cheapest costs on each side
+// of every position, and the largest value whose choice fits, with budgets that some fit.
+TEST_P(DriverAtCpuLevel, MatchesAPlainComputationOnLargerCases) {
+  std::mt19937 random(77);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+  std::string input, want;
+  for (int n = 0; n < 40; ++n) {
+    const int C = pick(100, 4000), h = pick(0, (C - 1) / 2);
+    const int spread = std::vector<int>{3, 1000, 1000000000}[pick(0, 2)];
+    std::vector<Record> records(C);
+    for (Record& r : records) r = {pick(-C, C), pick(n % 2 ? 0 : -spread, spread)};
+    std::vector<Record> ordered = records;
+    std::sort(ordered.begin(), ordered.end());
+    const std::vector<int64_t> lower = CheapestSums(ordered, h);
+    std::vector<Record> reversed(ordered.rbegin(), ordered.rend());
+    std::vector<int64_t> upper = CheapestSums(reversed, h);
+    std::reverse(upper.begin(), upper.end());
+    // The cost of the cheapest choice around each middle, and a budget near one of them.
+    std::vector<int64_t> cost(C, kUnknown);
+    for (int k = h; k < C - h; ++k) cost[k] = lower[k] + upper[k] + ordered[k].second;
+    const auto F = static_cast<int32_t>(
+        std::clamp<int64_t>(cost[pick(h, C - h - 1)] + pick(-5, 5), kMin32, kMax32));
+    int32_t best = -1;
+    for (int k = h; k < C - h; ++k) {
+      if (cost[k] <= F) best = std::max(best, ordered[k].first);
+    }
+    input += std::to_string(2 * h + pick(0, 1)) + " " + std::to_string(C) + " " +
+             std::to_string(F) + "\n";
+    for (const Record& r : records) {
+      input += std::to_string(r.first) + " " + std::to_string(r.second) + "\n";
+    }
+    want += std::to_string(best) + "\n";
+  }
+  std::string got;
+  const RunResult result = RunOn(input, &got);
+  ASSERT_EQ(result.status, kExitOk) << result.message.view();
+  EXPECT_EQ(got, want);
+}
+
 INSTANTIATE_TEST_SUITE_P(Levels, DriverAtCpuLevel, testing::kEveryCpuLevel);
 
 TEST(Driver, WellFormedStreams) {
