@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
-#include <queue>
 #include <random>
 #include <string>
 #include <vector>
@@ -105,23 +104,11 @@ TEST_P(DriverAtCpuLevel, MatchesExhaustiveSearch) {
     ASSERT_EQ(got, want) << input;
   }
 }
-// The least total cost of h records among the first i of `records`, for every i, computed
-// plainly with a priority queue of the h cheapest; kUnknown before there are h.
-constexpr int64_t kUnknown = INT64_MAX;
+// The least total cost of h records among the first i of `records`, for every i.
 std::vector<int64_t> CheapestSums(const std::vector<Record>& records, int64_t h) {
-  std::vector<int64_t> sums;
-  std::priority_queue<int32_t> kept;
-  int64_t sum = 0;
-  for (const Record& r : records) {
-    sums.push_back(static_cast<int64_t>(kept.size()) == h ? sum : kUnknown);
-    kept.push(r.second);
-    sum += r.second;
-    if (static_cast<int64_t>(kept.size()) > h) {
-      sum -= kept.top();
-      kept.pop();
-    }
-  }
-  return sums;
+  std::vector<int32_t> costs;
+  for (const Record& r : records) costs.push_back(r.second);
+  return testing::CheapestSumsBefore(costs, h);
 }
 
 // Larger cases (a hundred to four thousand records, costs narrow or spread, of both signs),
@@ -143,7 +130,7 @@ TEST_P(DriverAtCpuLevel, MatchesAPlainComputationOnLargerCases) {
     std::vector<int64_t> upper = CheapestSums(reversed, h);
     std::reverse(upper.begin(), upper.end());
     // The cost of the cheapest choice around each middle, and a budget near one of them.
-    std::vector<int64_t> cost(C, kUnknown);
+    std::vector<int64_t> cost(C, testing::kNoSum);
     for (int k = h; k < C - h; ++k) cost[k] = lower[k] + upper[k] + ordered[k].second;
     const auto F = static_cast<int32_t>(
         std::clamp<int64_t>(cost[pick(h, C - h - 1)] + pick(-5, 5), kMin32, kMax32));

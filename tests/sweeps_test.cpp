@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <numeric>
-#include <queue>
 #include <random>
 
 #include "selection/selection.h"
@@ -71,21 +70,15 @@ TEST(Sweeps, SumsBeyond32Bits) {
 
 class SweepsAtCpuLevel : public testing::AtCpuLevel {};
 
-// The sum of the h smallest costs on one side of every position, computed plainly: the h
-// smallest costs passed so far kept in a priority queue, from position `from` toward `to`
-// (excluded), by steps of `step`.
+// The sum of the h smallest costs on one side of every position, computed plainly, from position
+// `from` toward `to` (excluded), by steps of `step`; kUnset where there are fewer than h.
 std::vector<int64_t> PlainSums(const Tables& t, int64_t h, int from, int to, int step) {
+  std::vector<int32_t> costs;
+  for (int k = from; k != to; k += step) costs.push_back(t.a[k].second);
+  const std::vector<int64_t> before = testing::CheapestSumsBefore(costs, h);
   std::vector<int64_t> sums(t.a.size(), kUnset);
-  std::priority_queue<int32_t> kept;
-  int64_t sum = 0;
-  for (int k = from; k != to; k += step) {
-    if (static_cast<int64_t>(kept.size()) == h) sums[k] = sum;
-    kept.push(t.a[k].second);
-    sum += t.a[k].second;
-    if (static_cast<int64_t>(kept.size()) > h) {
-      sum -= kept.top();
-      kept.pop();
-    }
+  for (size_t i = 0; i < before.size(); ++i) {
+    if (before[i] != testing::kNoSum) sums[from + static_cast<int>(i) * step] = before[i];
   }
   return sums;
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <limits>
 #include <ostream>
+#include <queue>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,25 @@ class LimitedSink final : public ByteSink {
   size_t capacity_;
   int error_;
 };
+
+// For each of `costs` in turn, the least total of h of the costs before it, computed plainly with
+// a priority queue of the h cheapest so far; kNoSum where fewer than h come before it.
+inline constexpr int64_t kNoSum = std::numeric_limits<int64_t>::max();
+inline std::vector<int64_t> CheapestSumsBefore(const std::vector<int32_t>& costs, int64_t h) {
+  std::vector<int64_t> sums;
+  std::priority_queue<int32_t> kept;
+  int64_t sum = 0;
+  for (const int32_t cost : costs) {
+    sums.push_back(static_cast<int64_t>(kept.size()) == h ? sum : kNoSum);
+    kept.push(cost);
+    sum += cost;
+    if (static_cast<int64_t>(kept.size()) > h) {
+      sum -= kept.top();
+      kept.pop();
+    }
+  }
+  return sums;
+}
 
 // The entries of a table, as a plain vector that tests can compare.
 template <class T>
