@@ -106,8 +106,9 @@ TEST_P(DriverAtCpuLevel, MatchesExhaustiveSearch) {
 }
 // The least total cost of h records among the first i of `records`, for every i.
 std::vector<int64_t> CheapestSums(const std::vector<Record>& records, int64_t h) {
-  std::vector<int32_t> costs;
-  for (const Record& r : records) costs.push_back(r.second);
+  std::vector<int32_t> costs(records.size());
+  std::transform(records.begin(), records.end(), costs.begin(),
+                 [](const Record& r) { return r.second; });
   return testing::CheapestSumsBefore(costs, h);
 }
 

@@ -68,6 +68,7 @@ class LimitedSink final : public ByteSink {
 inline constexpr int64_t kNoSum = std::numeric_limits<int64_t>::max();
 inline std::vector<int64_t> CheapestSumsBefore(const std::vector<int32_t>& costs, int64_t h) {
   std::vector<int64_t> sums;
+  sums.reserve(costs.size());
   std::priority_queue<int32_t> kept;
   int64_t sum = 0;
   for (const int32_t cost : costs) {
