@@ -82,10 +82,11 @@ __attribute__((target("avx2"))) inline __m256i Load32(const char* p) {
 // by a byte's low four bits holds the one white-space byte with those bits (or 0xff, which no
 // byte below 0x80 equals; bytes from 0x80 on look up 0): a byte is white space when it equals
 // its entry.
+alignas(16) constexpr int8_t kSpaceTable[16] = {' ', -1,   -1,   -1,   -1,   -1,   -1, -1,
+                                                -1,  '\t', '\n', '\v', '\f', '\r', -1, -1};
 __attribute__((target("avx2"))) inline __m256i IsSpace32(__m256i bytes) {
-  const __m256i table = _mm256_setr_epi8(
-      ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1,  //
-      ' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1);
+  const __m256i table =
+      _mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kSpaceTable)));
   return _mm256_cmpeq_epi8(_mm256_shuffle_epi8(table, bytes), bytes);
 }
 
@@ -409,10 +410,8 @@ inline int StartBefore(uint64_t starts, int end) {
 // space after it. It is read from one load, without classifying the window's bytes. Takes it
 // and moves p on as ParseWindow does, or returns false, doing nothing, for another window.
 [[gnu::always_inline]] __attribute__((target("avx2,bmi,popcnt"))) inline bool TakeLoneToken(
-    const char*& p, const char* end, uint64_t in_token, int32_t* values, size_t max, size_t& count,
-    const char*& last_token) {
-  const uint64_t starts = in_token & ~(in_token << 1);
-  const uint64_t ends = in_token & ~(in_token >> 1) & ~(uint64_t{1} << 63);
+    const char*& p, const char* end, uint64_t in_token, uint64_t starts, uint64_t ends,
+    int32_t* values, size_t max, size_t& count, const char*& last_token) {
   if ((starts & (starts - 1)) != 0 || ends == 0) return false;
   const int start = std::countr_zero(starts), stop = std::countr_zero(ends) + 1;
   const uint64_t word = Load8(p + start);
@@ -444,7 +443,9 @@ inline int StartBefore(uint64_t starts, int end) {
   uint64_t starts = in_token & ~(in_token << 1);
   // Last bytes of tokens that white space within the window follows.
   uint64_t ends = in_token & ~(in_token >> 1) & ~(uint64_t{1} << 63);
-  if (TakeLoneToken(p, end, in_token, values, max, count, last_token)) return count < max;
+  if (TakeLoneToken(p, end, in_token, starts, ends, values, max, count, last_token)) {
+    return count < max;
+  }
   const ByteClasses classes = Classify64(p, space);
   // Bytes that make a token something only the caller may judge: a sign is fine only first.
   const uint64_t signs = classes.sign & starts;
@@ -547,17 +548,21 @@ __attribute__((target("bmi2"))) inline int LastByte(uint64_t ends, int k) {
     const char*& last_token) {
   _mm_prefetch(p + kBlockPrefetch, _MM_HINT_T0);
   const __m512i bytes = _mm512_loadu_si512(p);
-  const __m512i space_table = _mm512_broadcast_i32x4(
-      _mm_setr_epi8(' ', -1, -1, -1, -1, -1, -1, -1, -1, '\t', '\n', '\v', '\f', '\r', -1, -1));
+  // The white-space lookup of IsSpace32, in every 16-byte lane.
+  const __m512i space_table =
+      _mm512_broadcast_i32x4(_mm_load_si128(reinterpret_cast<const __m128i*>(kSpaceTable)));
   const uint64_t in_token =
       ~_cvtmask64_u64(_mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(space_table, bytes), bytes));
   if (in_token == 0) {
     p = SkipSpaceRun(p + kWindow, end);
     return true;
   }
-  if (TakeLoneToken(p, end, in_token, values, max, count, last_token)) return count < max;
   const uint64_t starts = in_token & ~(in_token << 1);
+  // Last bytes of tokens that white space within the window follows.
   uint64_t ends = in_token & ~(in_token >> 1) & ~(uint64_t{1} << 63);
+  if (TakeLoneToken(p, end, in_token, starts, ends, values, max, count, last_token)) {
+    return count < max;
+  }
   const uint64_t digit = uint64_t(
       _mm512_cmplt_epu8_mask(_mm512_sub_epi8(bytes, _mm512_set1_epi8('0')), _mm512_set1_epi8(10)));
   const uint64_t nonzero = uint64_t(

@@ -295,6 +295,15 @@ class HeapSweep {
   int64_t S_ = 0;
 };
 
+// The highest place marked in `marks` (bit p % 32 of marks[p / 32] for place p) at or below
+// `from`, where none above `from` is marked and one at or below it is. The top of a sweep only
+// falls, so over a whole sweep this reads each word of marks about once.
+inline uint32_t HighestMark(const uint32_t* marks, uint32_t from) {
+  size_t word = from / 32;
+  while (marks[word] == 0) --word;
+  return static_cast<uint32_t>(32 * word + 31 - static_cast<size_t>(std::countl_zero(marks[word])));
+}
+
 // The sweep over a large case whose costs span few values for its number of records. Q
 // counts, for each cost from the least of the case's costs on, how many of the cheapest costs
 // passed are that cost, and after the counts one bit per cost marks those counted at least once.
@@ -349,11 +358,8 @@ class CountSweep {
       // No cost is marked above top, so once top's mark is gone, the highest mark is the next
       // cost below it; there is one, as the cost that just entered is.
       count[top] = 0;
-      size_t word = top / 32;
-      marks[word] &= ~(1u << (top % 32));
-      while (marks[word] == 0) --word;
-      top = static_cast<uint32_t>(32 * word + 31 -
-                                  static_cast<size_t>(std::countl_zero(marks[word])));
+      marks[top / 32] &= ~(1u << (top % 32));
+      top = HighestMark(marks, top);
       top_count = count[top];
     }
     S_ = S;
@@ -451,12 +457,9 @@ class RankSweep {
       S += enters ? int64_t{key[r]} - int64_t{key[top]} : 0;
       marks[r / 32] |= uint32_t{enters} << (r % 32);
       marks[top / 32] &= ~(uint32_t{enters} << (top % 32));
-      // The highest mark at or below top: top itself when nothing entered; else there is one,
-      // as the rank that just entered is.
-      size_t word = top / 32;
-      uint32_t below = marks[word] & (0xffffffffu >> (31 - top % 32));
-      while (below == 0) below = marks[--word];
-      top = static_cast<uint32_t>(32 * word + 31 - static_cast<size_t>(std::countl_zero(below)));
+      // No rank is marked above top: the new top is top itself when nothing entered; else there
+      // is one below, as the rank that just entered is.
+      top = HighestMark(marks, top);
     }
     S_ = S;
     top_ = top;
