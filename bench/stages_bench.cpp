@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -260,6 +261,18 @@ void BM_Sweeps(benchmark::State& state) {
 }
 BENCHMARK(BM_Sweeps)->Arg(17)->Arg(33)->Arg(65)->Arg(129)->Arg(1001)->Arg(40001)->Arg(100001)->Arg(
     199999);
+
+// The sweeps and the scan over one case of `records` records whose costs run from 0 to 10^9, far
+// more values than records, with h = records / 8, as in the `spread` workload.
+void BM_SweepsSpread(benchmark::State& state) {
+  std::mt19937 random(6);
+  const auto C = static_cast<int32_t>(state.range(0));
+  const CaseHeader header{2 * (C / 8) + 1, C, std::numeric_limits<int32_t>::max()};
+  Tables tables = PreparedTables(header, RandomRecords(random, C + 1, 1000000000, 1000000000));
+  for (auto _ : state) benchmark::DoNotOptimize(SelectMiddle(header, tables));
+  state.SetItemsProcessed(state.iterations() * C);
+}
+BENCHMARK(BM_SweepsSpread)->Arg(100000)->Arg(1000000)->Arg(4000000)->Unit(benchmark::kMillisecond);
 
 // The sweeps and the scan over many small cases of 1 to 40 ordered records. Every case is drawn
 // afresh: cases that repeat would let the branch predictor learn them.
