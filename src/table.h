@@ -1,8 +1,8 @@
 // Growable storage for the per-case tables. Growth never throws: it reports running out of
 // memory, so that a case too large for the machine ends the run with a message rather than an
 // abort. New entries are left unset (every entry is written before it is read), and large blocks
-// are backed by huge pages where the system offers them, because first-touch page faults are a
-// large part of the cost of a big case.
+// are backed by huge pages where the system offers them and they are faulted in faster than
+// small ones, because first-touch page faults are a large part of the cost of a big case.
 #ifndef MAXMEDIAN_TABLE_H_
 #define MAXMEDIAN_TABLE_H_
 
@@ -14,25 +14,31 @@
 
 namespace maxmedian {
 
-// When a block's small pages are put in place: as each is first written, or all at once when the
+// When a block's pages are put in place: as each is first written, or all at once when the
 // block is allocated, which costs less per page (much less on some virtual machines, where each
-// fault traps to the hypervisor) but takes memory for pages that may never be written. Blocks in
-// huge pages always take them as written.
+// fault traps to the hypervisor) but takes memory for pages that may never be written.
 enum class Pages { kAsWritten, kNow };
 
 namespace table_memory {
-// Blocks of at least this many bytes are aligned to, and advised to use, huge pages.
+// Blocks of at least this many bytes are mappings of their own, aligned to huge pages, and use
+// them where they are faster to fault in than small pages (see table.cpp).
 inline constexpr size_t kHugeThreshold = size_t{1} << 20;
 // The size of a huge page.
 inline constexpr size_t kHugePage = size_t{2} << 20;
 // Returns at least `bytes` of storage, its pages in place as `pages` says (advice that the system
 // may ignore), or null when there is not that much memory.
 void* Allocate(size_t bytes, Pages pages = Pages::kAsWritten) noexcept;
-// Puts in place the pages wholly inside [block, block + bytes) of storage that Allocate returned,
-// as the first writes to them would: advice, which the system may ignore.
-void Prefault(void* block, size_t bytes) noexcept;
-// Releases storage that Allocate returned; null is ignored.
-void Release(void* block) noexcept;
+// Puts in place the pages of bytes [from, to) of storage that Allocate(bytes) returned, as the
+// first writes to them would: for a small block the pages wholly inside, for a large one every
+// huge page's worth that meets the range. Advice, which the system may ignore.
+void Prefault(void* block, size_t bytes, size_t from, size_t to) noexcept;
+// Moves storage that Allocate(bytes) returned, bytes >= kHugeThreshold, to a block of `grown`
+// bytes, more than `bytes`, with the same contents, and returns it; returns null, changing
+// nothing, when there is not that much memory. Where the system can, the pages move without a
+// copy.
+void* Grow(void* block, size_t bytes, size_t grown) noexcept;
+// Releases storage that Allocate(bytes) or Grow(..., bytes) returned; null is ignored.
+void Release(void* block, size_t bytes) noexcept;
 }  // namespace table_memory
 
 // An array of trivial entries that grows on demand and keeps its storage when it shrinks.
@@ -50,7 +56,7 @@ class Table {
     std::swap(prefaulted_, other.prefaulted_);
     return *this;
   }
-  ~Table() { table_memory::Release(data_); }
+  ~Table() { table_memory::Release(data_, capacity_ * sizeof(T)); }
 
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -71,13 +77,19 @@ class Table {
   [[nodiscard]] bool Reserve(size_t n, Pages pages = Pages::kAsWritten) {
     if (n <= capacity_) return true;
     if (n > static_cast<size_t>(-1) / sizeof(T)) return false;
-    T* grown = static_cast<T*>(table_memory::Allocate(n * sizeof(T), pages));
+    const size_t bytes = capacity_ * sizeof(T);
+    const bool large = bytes >= table_memory::kHugeThreshold;
+    T* const grown = static_cast<T*>(large ? table_memory::Grow(data_, bytes, n * sizeof(T))
+                                           : table_memory::Allocate(n * sizeof(T)));
     if (grown == nullptr) return false;
-    if (size_ > 0) std::memcpy(static_cast<void*>(grown), data_, size_ * sizeof(T));
-    table_memory::Release(data_);
+    if (!large) {
+      if (size_ > 0) std::memcpy(static_cast<void*>(grown), data_, size_ * sizeof(T));
+      table_memory::Release(data_, bytes);
+    }
     data_ = grown;
     capacity_ = n;
-    prefaulted_ = pages == Pages::kNow ? n : 0;
+    prefaulted_ = size_;  // written, so in place
+    if (pages == Pages::kNow) Prefault(n);
     return true;
   }
   // Sets the number of entries to `n`; entries beyond the old size are unset, and new storage
@@ -88,12 +100,12 @@ class Table {
     return true;
   }
   // Puts in place the pages of the storage of the first `n` entries that are not in place
-  // already, and of `ahead` entries more when it must ask (all within capacity()), where the
-  // storage is in small pages, as Pages::kNow would have: advice, which the system may ignore.
+  // already, and of `ahead` entries more when it must ask (all within capacity()), as
+  // Pages::kNow would have: advice, which the system may ignore.
   void Prefault(size_t n, size_t ahead = 0) {
-    if (n <= prefaulted_ || capacity_ * sizeof(T) >= table_memory::kHugeThreshold) return;
+    if (n <= prefaulted_) return;
     const size_t to = std::min(capacity_, n + ahead);
-    table_memory::Prefault(data_ + prefaulted_, (to - prefaulted_) * sizeof(T));
+    table_memory::Prefault(data_, capacity_ * sizeof(T), prefaulted_ * sizeof(T), to * sizeof(T));
     prefaulted_ = to;
   }
   // Sets the number of entries to `n`, which must not exceed capacity(): this cannot fail.
