@@ -19,6 +19,13 @@ struct CostSpan {
   int64_t span = 0;  // 0: not measured
 };
 
+// How the sweeps keep the cheapest costs passed, as PrepareTables chose for a case.
+enum class Keeping {
+  kBySize,   // as the case's size calls for: in a heap, in vector registers, or ranked
+  kCounted,  // counted by cost, for many costs of few values
+  kBucketed  // in buckets by cost range, for many costs of far more values than records
+};
+
 // The storage a case works in. It grows on demand and keeps its capacity from case to case, so a
 // run of cases allocates only when a case is larger than every earlier one. Entries a case has
 // not written hold whatever an earlier case (or nothing) left there.
@@ -26,8 +33,9 @@ struct Tables {
   Table<Record> a;   // a: the case's records at positions 1..C; position 0 holds no record
   Table<int64_t> c;  // c: least total cost of h records before each position of one block
   Table<int64_t> d;  // d[k]: least total cost of h records after position k
-  Table<int32_t> Q;  // Q: the cheapest costs a sweep has passed: as a heap, or counted by cost
-  CostSpan costs;    // of the costs at a[1..C] where the sweeps count them (PrepareTables)
+  Table<int32_t> Q;  // Q: the cheapest costs a sweep has passed: as a heap, counted by cost, ...
+  Keeping keeping = Keeping::kBySize;  // how Q keeps them (PrepareTables)
+  CostSpan costs;  // of the costs at a[1..C] where they are counted or bucketed (PrepareTables)
 };
 
 // The forward sweep hands its lower sums over this many positions at a time, so that c is a
@@ -43,11 +51,12 @@ inline constexpr size_t kHeapArity = 4;
 inline int64_t HalfSize(int32_t N) { return N / 2; }
 
 // Grows c to a block, d to at least C + 1 entries and Q's storage to what the sweeps need (when
-// 0 <= h <= C): 2h costs and a little padding, or four entries a record where the sweeps rank
-// the costs, or a little over one where they keep them in buckets, or, where they count costs,
-// a count for every value the costs span, whose span it then records in `costs` (else a span of
-// 0). The case's records must stand at a[1..C], in any order; `measured`, when its span is not 0,
-// is the span of their costs, taken by the caller, which saves measuring it again. Returns false
+// 0 <= h <= C), and chooses how Q keeps costs (`keeping`): 2h costs and a little padding, or
+// four entries a record where the sweeps rank the costs; or, where they count costs, a count for
+// every value the costs span, or where they keep them in buckets, a little over one entry a
+// record, with the buckets laid out; for these two it records the span of the costs in `costs`.
+// The case's records must stand at a[1..C], in any order; `measured`, when its span is not 0, is
+// the span of their costs, taken by the caller, which saves measuring it again. Returns false
 // when memory runs out, leaving the tables usable but possibly too short for the case.
 [[nodiscard]] bool PrepareTables(const CaseHeader& header, Tables& tables,
                                  const CostSpan& measured = {});
@@ -67,13 +76,14 @@ class LowerSumReader {
 // positions, puts the sum of the h smallest costs at positions 1..k - 1 into c and hands each
 // block to `reader`. The records at a[1..C] must be in order and the tables prepared for the
 // case (PrepareTables). Hands over nothing when C < 2h + 1 or h < 0. Q's contents afterwards
-// are unspecified. Allocates nothing.
+// are unspecified, but for the buckets PrepareTables laid out. Allocates nothing.
 void SweepForward(const CaseHeader& header, Tables& tables, LowerSumReader& reader);
 
 // Sets d[k], for every position k in h + 1..C - h, to the sum of the h smallest costs at
 // positions k + 1..C. The records at a[1..C] must be in order and the tables prepared for the
 // case (PrepareTables). Writes nothing when C < 2h + 1 or h < 0, and no entry of d outside that
-// range. Q's contents afterwards are unspecified. Allocates nothing.
+// range. Q's contents afterwards are unspecified, but for the buckets PrepareTables laid out.
+// Allocates nothing.
 void SweepBackward(const CaseHeader& header, Tables& tables);
 
 // Returns the largest value at a position k in first..last, a range within h + 1..C - h, whose

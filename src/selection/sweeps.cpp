@@ -485,29 +485,33 @@ class BucketSweep {
   // bucket begins and how far it is filled.
   static size_t Storage(int64_t C) { return static_cast<size_t>(C) + 2 * Buckets(C) + 1; }
 
-  // Takes the first h >= 1 of the C passes' costs; `storage` has room for Storage(C) entries.
-  // False, with nothing taken, when the costs crowd into too few buckets for this to pay.
-  bool Start(const Record* record, ptrdiff_t step, int64_t C, int64_t h, int32_t* storage) {
-    record_ = record;
-    step_ = step;
+  // Lays out the buckets of the C >= 1 records at `record`, whose costs span `span`, in
+  // `storage`, which has room for Storage(C) entries: where each bucket begins, which both
+  // sweeps then read. False when the costs crowd into too few buckets for this to pay.
+  static bool LayOut(const Record* record, int64_t C, const CostSpan& span, int32_t* storage) {
+    const BucketSweep layout(C, span, storage);
     const size_t buckets = Buckets(C);
-    const CostSpan span = SpanOfPasses(record, step, C);
-    least_ = static_cast<uint32_t>(span.least);
-    const int bits = std::bit_width(static_cast<uint64_t>(span.span - 1));
-    shift_ = std::max(0, bits - static_cast<int>(std::bit_width(buckets - 1)));
-    cost_ = storage;
-    // int32_t storage read as uint32_t: the types may alias each other.
-    begin_ = reinterpret_cast<uint32_t*>(storage + C);
-    fill_ = begin_ + buckets + 1;
-    std::fill_n(fill_, buckets, 0u);
-    for (int64_t i = 0; i < C; ++i) ++fill_[Bucket(record[i * step].second)];
+    uint32_t* const count = layout.fill_;
+    std::fill_n(count, buckets, 0u);
+    for (int64_t i = 0; i < C; ++i) ++count[layout.Bucket(record[i].second)];
     uint32_t start = 0;
     for (size_t b = 0; b < buckets; ++b) {
-      if (fill_[b] > kMostInBucket) return false;
-      begin_[b] = start;
-      start += std::exchange(fill_[b], start);
+      if (count[b] > kMostInBucket) return false;
+      layout.begin_[b] = start;
+      start += count[b];
     }
-    begin_[buckets] = start;
+    layout.begin_[buckets] = start;
+    return true;
+  }
+
+  // Takes the first h >= 1 of the C passes' costs, which span `span`, into buckets that LayOut
+  // laid out in `storage`.
+  BucketSweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, const CostSpan& span,
+              int32_t* storage)
+      : BucketSweep(C, span, storage) {
+    record_ = record;
+    step_ = step;
+    std::copy_n(begin_, Buckets(C), fill_);
     for (int64_t i = 0; i < h; ++i) {
       const int32_t cost = record[i * step].second;
       S_ += cost;
@@ -516,7 +520,6 @@ class BucketSweep {
       top_bucket_ = std::max(top_bucket_, b);
     }
     std::sort(cost_ + begin_[top_bucket_], cost_ + fill_[top_bucket_]);
-    return true;
   }
 
   // As HeapSweep::Run, for any number of passes.
@@ -526,28 +529,34 @@ class BucketSweep {
     int32_t* const cost_of = cost_;
     const uint32_t* const begin = begin_;
     uint32_t* const fill = fill_;
-    int32_t top = cost_of[fill[top_bucket] - 1];
+    // The top bucket's fill, kept here rather than in fill, where every store of a cost would
+    // make it be read again: costs and fills share Q's storage.
+    uint32_t top_fill = fill[top_bucket];
+    int32_t top = cost_of[top_fill - 1];
     for (int64_t i = from; i < to; ++i) {
       out[(i - from) * out_step] = S;
       const int32_t cost = record_[i * step_].second;
       if (cost >= top) continue;  // an equal cost leaves the sum as it is
       S += int64_t{cost} - top;
-      --fill[top_bucket];  // the top leaves; the cost enters its bucket, at or below the top's
+      // The top leaves; the cost enters its bucket, at or below the top's.
       if (const size_t b = Bucket(cost); b == top_bucket) {
-        uint32_t at = fill[b]++;
+        uint32_t at = top_fill - 1;
         for (; at > begin[b] && cost_of[at - 1] > cost; --at) cost_of[at] = cost_of[at - 1];
         cost_of[at] = cost;
       } else {
         cost_of[fill[b]++] = cost;
-        if (fill[top_bucket] == begin[top_bucket]) {  // down to the next bucket with costs
+        if (--top_fill == begin[top_bucket]) {  // down to the next bucket with costs
+          fill[top_bucket] = top_fill;
           do {
             --top_bucket;
           } while (fill[top_bucket] == begin[top_bucket]);
-          std::sort(cost_of + begin[top_bucket], cost_of + fill[top_bucket]);
+          top_fill = fill[top_bucket];
+          std::sort(cost_of + begin[top_bucket], cost_of + top_fill);
         }
       }
-      top = cost_of[fill[top_bucket] - 1];
+      top = cost_of[top_fill - 1];
     }
+    fill[top_bucket] = top_fill;
     S_ = S;
     top_bucket_ = top_bucket;
   }
@@ -559,15 +568,25 @@ class BucketSweep {
   // A power of two, about a 64th of the records.
   static size_t Buckets(int64_t C) { return std::bit_ceil(static_cast<size_t>(C) / 64 + 1); }
 
+  // The buckets of C records whose costs span `span`, in `storage`.
+  BucketSweep(int64_t C, const CostSpan& span, int32_t* storage)
+      : least_(static_cast<uint32_t>(span.least)),
+        shift_(std::max(0, static_cast<int>(std::bit_width(static_cast<uint64_t>(span.span - 1))) -
+                               static_cast<int>(std::bit_width(Buckets(C) - 1)))),
+        cost_(storage),
+        // int32_t storage read as uint32_t: the types may alias each other.
+        begin_(reinterpret_cast<uint32_t*>(storage + C)),
+        fill_(begin_ + Buckets(C) + 1) {}
+
   size_t Bucket(int32_t cost) const { return (static_cast<uint32_t>(cost) - least_) >> shift_; }
 
   const Record* record_ = nullptr;
   ptrdiff_t step_ = 0;
-  uint32_t least_ = 0;  // the least cost of the case, as unsigned
-  int shift_ = 0;       // a cost's bucket is its distance from the least, shifted right this far
-  int32_t* cost_ = nullptr;    // each bucket's costs at cost_[begin_[b]..fill_[b])
-  uint32_t* begin_ = nullptr;  // buckets + 1 entries: bucket b has room up to begin_[b + 1]
-  uint32_t* fill_ = nullptr;
+  uint32_t least_;   // the least cost of the case, as unsigned
+  int shift_;        // a cost's bucket is its distance from the least, shifted right this far
+  int32_t* cost_;    // each bucket's costs at cost_[begin_[b]..fill_[b])
+  uint32_t* begin_;  // buckets + 1 entries: bucket b has room up to begin_[b + 1]
+  uint32_t* fill_;
   size_t top_bucket_ = 0;  // the bucket of the largest of the cheapest costs passed, sorted
   int64_t S_ = 0;
 };
@@ -647,8 +666,8 @@ SortedSweepFn SortedSweepFor(int64_t vectors) {
 // opposite ends; the sums go to `out` a block of `block` passes at a time, and each block, as
 // passes first..end - 1, to `done`.
 template <class Done>
-void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, const CostSpan& costs,
-           Table<int32_t>& Q, int64_t* out, ptrdiff_t out_step, int64_t block, Done done) {
+void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, const Tables& tables,
+           int32_t* Q, int64_t* out, ptrdiff_t out_step, int64_t block, Done done) {
   if (h < 0 || C - 2 * h < 1) return;
   const int64_t passes = C - 2 * h, end = C - h;
   if (h > 0 && h <= kSortedHeapLimit && C <= kShortSweepLimit) {  // one block: C <= kSumBlock
@@ -656,32 +675,22 @@ void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, const Cos
     done(h, end);
     return;
   }
-  auto run = [&](auto& sweep) {
+  auto run = [&](auto&& sweep) {
     for (int64_t first = h; first < end; first += block) {
       const int64_t last = std::min(end, first + block);
       sweep.Run(first, last, out, out_step);
       done(first, last);
     }
   };
-  if (const auto span = static_cast<size_t>(costs.span);
-      span > 0 && CountSweep::Storage(span) <= Q.capacity()) {
-    CountSweep sweep(record, step, h, costs.least, span, Q.data());
-    run(sweep);
-    return;
+  if (tables.keeping == Keeping::kCounted) {
+    run(CountSweep(record, step, h, tables.costs.least, static_cast<size_t>(tables.costs.span), Q));
+  } else if (tables.keeping == Keeping::kBucketed) {
+    run(BucketSweep(record, step, C, h, tables.costs, Q));
+  } else if (UseRankSweep(C, h) && RankSweep::Storage(C) <= tables.Q.capacity()) {
+    run(RankSweep(record, step, C, h, Q));
+  } else {
+    run(HeapSweep(record, step, h, HeapSize(h, passes), Q));
   }
-  if (UseRankSweep(C, h) && RankSweep::Storage(C) <= Q.capacity()) {
-    RankSweep sweep(record, step, C, h, Q.data());
-    run(sweep);
-    return;
-  }
-  if (UseBucketSweep(C, h) && BucketSweep::Storage(C) <= Q.capacity()) {
-    if (BucketSweep sweep; sweep.Start(record, step, C, h, Q.data())) {
-      run(sweep);
-      return;
-    }
-  }
-  HeapSweep sweep(record, step, h, HeapSize(h, passes), Q.data());
-  run(sweep);
 }
 
 }  // namespace
@@ -692,35 +701,42 @@ bool PrepareTables(const CaseHeader& header, Tables& tables, const CostSpan& mea
   if (tables.c.size() < static_cast<size_t>(kSumBlock) && !tables.c.Resize(kSumBlock)) {
     return false;
   }
-  // d is written over its whole length and Q over about half: their small pages are put in place
-  // at once.
+  // d is written over its whole length and Q over about half: their pages are put in place at
+  // once.
   if (tables.d.size() < entries && !tables.d.Resize(entries, Pages::kNow)) return false;
+  tables.keeping = Keeping::kBySize;
+  tables.costs = {};
   if (h < 0 || h > header.C) return true;
   // Both sweeps keep as many costs: in a heap, ranked, in buckets, or counted where there are
   // many and their values few. Counts, ranks and buckets can take more room than the heap;
   // where memory runs short, the sweeps keep the heap.
-  tables.costs = {};
   const int64_t C = header.C;
+  const Record* const records = tables.a.data() + 1;
   const size_t heap = 2 * static_cast<size_t>(h) + kHeapSweepExtra;
   if (2 * h < C && HeapSize(h, C - 2 * h) >= kCountSweepMin) {
-    const CostSpan costs = measured.span > 0 ? measured : SpanOfCosts(tables.a.data() + 1, C);
+    const CostSpan costs = measured.span > 0 ? measured : SpanOfCosts(records, C);
     if (costs.span <= kCountSpanPerRecord * C &&
         tables.Q.Reserve(std::max(heap, CountSweep::Storage(static_cast<size_t>(costs.span))),
                          Pages::kNow)) {
+      tables.keeping = Keeping::kCounted;
+      tables.costs = costs;
+      return true;
+    }
+    if (UseBucketSweep(C, h) && tables.Q.Reserve(BucketSweep::Storage(C), Pages::kNow) &&
+        BucketSweep::LayOut(records, C, costs, tables.Q.data())) {
+      tables.keeping = Keeping::kBucketed;
       tables.costs = costs;
       return true;
     }
   }
-  const size_t other = UseRankSweep(C, h)     ? RankSweep::Storage(C)
-                       : UseBucketSweep(C, h) ? BucketSweep::Storage(C)
-                                              : 0;
-  if (other > heap && tables.Q.Reserve(other, Pages::kNow)) return true;
+  const size_t ranks = UseRankSweep(C, h) ? RankSweep::Storage(C) : 0;
+  if (ranks > heap && tables.Q.Reserve(ranks, Pages::kNow)) return true;
   return tables.Q.Reserve(heap, Pages::kNow);
 }
 
 void SweepForward(const CaseHeader& header, Tables& tables, LowerSumReader& reader) {
   // Pass i is position i + 1.
-  Sweep(tables.a.data() + 1, 1, header.C, HalfSize(header.N), tables.costs, tables.Q,
+  Sweep(tables.a.data() + 1, 1, header.C, HalfSize(header.N), tables, tables.Q.data(),
         tables.c.data(), 1, kSumBlock,
         [&reader](int64_t first, int64_t end) { reader.Read(first + 1, end); });
 }
@@ -729,7 +745,7 @@ void SweepBackward(const CaseHeader& header, Tables& tables) {
   // Pass i is position C - i, and its sum goes to d[C - i].
   const int64_t C = header.C, h = HalfSize(header.N);
   if (h < 0 || C - 2 * h < 1) return;
-  Sweep(tables.a.data() + C, -1, C, h, tables.costs, tables.Q, tables.d.data() + C - h, -1, C,
+  Sweep(tables.a.data() + C, -1, C, h, tables, tables.Q.data(), tables.d.data() + C - h, -1, C,
         [](int64_t, int64_t) {});
 }
 
