@@ -74,7 +74,7 @@ class Run {
   // so that the reservation stays in small pages, which cost no memory until records arrive (a
   // huge page would be faulted in whole by the first record). A case that claims more starts
   // with a quarter of that, which is less to copy when the table grows, with the records that
-  // actually arrive, into huge pages.
+  // actually arrive, into a large block (which then grows without copies).
   static constexpr int64_t kReserveLimit = table_memory::kHugeThreshold / sizeof(Record) - 1;
   // How far ahead of the records that arrive the record table's small pages are put in place: a
   // few dozen pages at once cost less than faulting each in as it is written.
@@ -89,8 +89,8 @@ class Run {
 
   // The capacity for a record table that is full at record `arrived` of `claimed`. Past the first
   // reservation, records keep arriving as claimed: growing toward the claim in larger steps than
-  // doubling copies less and leaves fewer blocks behind, each of whose pages the system had to
-  // clear; it still never goes beyond eight times what arrived.
+  // doubling moves the table fewer times (and copies it fewer times, where its pages cannot
+  // move); it still never goes beyond eight times what arrived.
   static size_t TowardClaim(int32_t claimed, int64_t arrived) {
     return static_cast<size_t>(std::min<int64_t>(int64_t{claimed} + 1, kGrowthFactor * arrived));
   }

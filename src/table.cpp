@@ -33,11 +33,13 @@ char* MapAligned(size_t bytes) {
 // fault in than small ones; but on a virtual machine whose host takes back the memory its guest
 // frees, a huge page that the host must supply afresh was measured at 40 times the time of one
 // the guest still held, and 5 times that of as many small pages, which the guest draws from
-// memory it still holds. So the first huge page's worth of a large block put in place is faulted
-// in as small pages and timed, and every later one is faulted in as a huge page and timed
-// against it: large blocks take huge pages until one is slower.
+// memory it still holds. So small pages put in place are timed (those that small blocks ask for
+// ahead, or else the first huge page's worth of a large block, faulted in as small pages), every
+// huge page put in place is timed against as many small ones, and large blocks take huge pages
+// until one is slower.
 bool huge_pages = true;
-double small_seconds = -1;  // to fault in a huge page's worth of small pages; below 0 untried
+double small_seconds = 0;  // taken to put in place small_bytes of small pages
+size_t small_bytes = 0;
 
 void Advise(char* block, size_t bytes, bool huge) {
 #if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
@@ -66,11 +68,13 @@ double SecondsToWrite(char* from, size_t bytes, size_t step) {
 void PutLargeInPlace(char* block, size_t bytes, size_t from, size_t to) {
   for (size_t at = HugeSize(from); at < to && huge_pages; at += kHugePage) {
     const size_t chunk = std::min(kHugePage, bytes - at);
-    if (small_seconds < 0) {
+    if (small_bytes == 0) {
       Advise(block + at, chunk, false);
       small_seconds = SecondsToWrite(block + at, chunk, static_cast<size_t>(sysconf(_SC_PAGESIZE)));
+      small_bytes = chunk;
       Advise(block, bytes, true);
-    } else if (SecondsToWrite(block + at, chunk, chunk) > small_seconds) {
+    } else if (SecondsToWrite(block + at, chunk, chunk) >
+               small_seconds * static_cast<double>(chunk) / static_cast<double>(small_bytes)) {
       huge_pages = false;  // one write faults in the whole huge page, more slowly than small ones
       Advise(block, bytes, false);
     }
@@ -129,7 +133,13 @@ void Prefault(void* block, size_t bytes, size_t from, size_t to) noexcept {
   const uintptr_t skip = (page - start % page) % page;  // to the first whole page
   if (to - from <= skip) return;
   const uintptr_t whole = (to - from - skip) / page * page;
-  if (whole > 0) madvise(reinterpret_cast<void*>(start + skip), whole, MADV_POPULATE_WRITE);
+  if (whole == 0) return;
+  const auto started = std::chrono::steady_clock::now();
+  if (madvise(reinterpret_cast<void*>(start + skip), whole, MADV_POPULATE_WRITE) == 0) {
+    small_seconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    small_bytes += whole;
+  }
 #else
   (void)block;
   (void)from;
