@@ -565,8 +565,13 @@ class BucketSweep {
   // A bucket of more costs than this would make the top bucket slow to keep in order.
   static constexpr uint32_t kMostInBucket = 1024;
 
-  // A power of two, about a 64th of the records.
-  static size_t Buckets(int64_t C) { return std::bit_ceil(static_cast<size_t>(C) / 64 + 1); }
+  // A power of two, about a 16th of the records: small buckets are quick to sort when the top
+  // comes down to them. At most kMostBuckets, whose fills and beginnings stay in the second
+  // level of cache.
+  static constexpr size_t kMostBuckets = size_t{1} << 16;
+  static size_t Buckets(int64_t C) {
+    return std::min(kMostBuckets, std::bit_ceil(static_cast<size_t>(C) / 16 + 1));
+  }
 
   // The buckets of C records whose costs span `span`, in `storage`.
   BucketSweep(int64_t C, const CostSpan& span, int32_t* storage)
