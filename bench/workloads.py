@@ -38,6 +38,8 @@ can, maxmedian answers -1 from a count of the costs, without ordering them):
   sortedmid   1,000 cases of 100 to 2,000 records in value order
   cases-of-K  1,000,000 random records in cases of K records each, h = C/4 (the scaling series)
   costly-K    one case of K records whose values and costs run from 0 to 10^9, h = C/8, F = 2^31 - 1
+  spread-K    1,000,000 records in cases of K records each whose costs run from -10^9 to 10^9,
+              h = C/4, F = 0
 """
 import random
 import sys
@@ -187,6 +189,11 @@ def generate(name, scale, write):
         K = int(name[len("cases-of-"):])
         for _ in range(max(1, count(1000000) // K)):
             write(large_case(rand, 2 * (K // 4) + 1, random_records(rand, K)))
+    elif name.startswith("spread-"):
+        K = int(name[len("spread-"):])
+        for _ in range(max(1, count(1000000) // K)):
+            records = [(rand.randint(0, 10**9), rand.randint(-10**9, 10**9)) for _ in range(K)]
+            write(lines(2 * (K // 4) + 1, records, 0))
     elif name.startswith("costly-"):
         C = count(int(name[len("costly-"):]))
         records = [(rand.randint(0, 10**9), rand.randint(0, 10**9)) for _ in range(C)]

@@ -86,12 +86,13 @@ std::vector<int64_t> PlainSums(const Tables& t, int64_t h, int from, int to, int
 // The sweeps write exactly the positions h + 1..C - h, each with the sum of the h smallest costs
 // on its side, and nothing when no position can be a middle. Sizes and half sizes straddle the
 // limits between short sweeps over small heaps and the rest; larger cases span several blocks of
-// lower sums, and have their costs ranked, counted where they span few values, or, the largest,
-// kept in buckets, or in a heap with enough of the first costs to be sorted apart from it.
+// lower sums, and have their costs kept in buckets (a few values crowding each, or spread
+// widely), counted where they span few values, or in a heap with enough of the first costs to be
+// sorted apart from it where they crowd a few buckets.
 TEST_P(SweepsAtCpuLevel, MatchSortedSidesOnRandomTables) {
   std::mt19937 random(12345);
   for (int round = 0; round < 300; ++round) {
-    // Now and then a case past the size whose costs are ranked, so that they go into a heap.
+    // Now and then a case with enough costs for the heap to sort the first apart from the rest.
     const bool larger = round % 100 == 25;
     const bool large = round % 50 == 0 || larger;
     const int C =

@@ -5,10 +5,8 @@
 //     costs sorted, the later ones in a four-ary heap beside them (class HeapSweep, with the
 //     heap helpers above it);
 //   - a large case whose costs span few values: costs counted by value (class CountSweep);
-//   - a case of up to 65,536 records that keeps 128 costs or more: the costs ranked, then
-//     counted by rank (class RankSweep);
-//   - a larger case that keeps 2,048 costs or more: the costs in buckets by cost range, only the
-//     top one in order (class BucketSweep);
+//   - a case that keeps 128 costs or more: the costs in buckets by cost range, only the top one
+//     in order (class BucketSweep);
 //   - a short case with a small heap: the heap sorted in vector registers (SortedSweep).
 // The entry points, PrepareTables, SweepForward and SweepBackward, are at the end.
 #include <algorithm>
@@ -161,21 +159,9 @@ constexpr size_t kHeapSweepExtra = 1 + (kHeapArity - 1) + 64 / sizeof(int32_t);
 // most kCountSpanPerRecord values a record: below it, the heap stays in cache and is cheaper.
 constexpr int64_t kCountSweepMin = 2048;
 constexpr int64_t kCountSpanPerRecord = 2;
-// Up to this many records, a sweep whose heap would hold at least kRankSweepMinHeap costs ranks
-// the costs instead.
-constexpr int64_t kRankSweepMax = 65536;
-constexpr int64_t kRankSweepMinHeap = 128;
-
-// Whether a sweep over C records with h on each side ranks the costs (where they are not counted).
-inline bool UseRankSweep(int64_t C, int64_t h) {
-  return C <= kRankSweepMax && HeapSize(h, C - 2 * h) >= kRankSweepMinHeap;
-}
-
-// Whether a larger sweep, whose heap would leave the caches, keeps the costs in buckets instead
-// (where they are not counted, and unless they crowd into a few buckets).
-inline bool UseBucketSweep(int64_t C, int64_t h) {
-  return C > kRankSweepMax && HeapSize(h, C - 2 * h) >= kCountSweepMin;
-}
+// From this many costs in the heap on, a sweep keeps them in buckets instead, where they are not
+// counted and do not crowd into a few buckets.
+constexpr int64_t kBucketSweepMin = 128;
 
 // The span of the costs of C >= 1 records from `record` on.
 CostSpan SpanOfCosts(const Record* record, int64_t C) {
@@ -185,12 +171,6 @@ CostSpan SpanOfCosts(const Record* record, int64_t C) {
     most = std::max(most, record[i].second);
   }
   return {least, int64_t{most} - least + 1};
-}
-
-// The span of the costs of the C >= 1 passes of a sweep from `record` on, by `step` (1 or -1):
-// the same records, whichever way the sweep goes.
-CostSpan SpanOfPasses(const Record* record, ptrdiff_t step, int64_t C) {
-  return SpanOfCosts(step > 0 ? record : record - (C - 1), C);
 }
 
 // The sweep over a large case. Q holds the cheapest costs passed in two parts: the first costs,
@@ -381,99 +361,7 @@ class CountSweep {
   int64_t S_ = 0;
 };
 
-// The sweep over a case whose costs are ranked first, so that they are counted as CountSweep
-// counts costs, whatever their span: the costs are sorted, each pass's cost is known by its rank,
-// and the cheapest costs passed are marks on their ranks. A cost enters when its rank is below
-// the top's; its mark goes on, the top's goes off, and the new top is the highest mark below:
-// no branch that follows the costs, and a step of a few instructions for each pass, where a heap
-// walks down its levels for each cost that enters.
-class RankSweep {
- public:
-  // The entries of Q that a sweep over C records needs: two copies of the keys and their passes
-  // for sorting, then one mark for every rank.
-  static size_t Storage(int64_t C) { return 4 * static_cast<size_t>(C) + C / 32 + 1; }
-
-  // Ranks the costs of the C passes and takes the first h >= 1 of them; `storage` has room for
-  // Storage(C) entries.
-  RankSweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, int32_t* storage) {
-    const auto n = static_cast<size_t>(C);
-    // int32_t storage read as uint32_t: the types may alias each other.
-    uint32_t* key = reinterpret_cast<uint32_t*>(storage);
-    uint32_t* pass = key + n;
-    uint32_t* other_key = pass + n;
-    uint32_t* other_pass = other_key + n;
-    // Keys are the costs less the least: as many bits as their span needs.
-    const CostSpan span = SpanOfPasses(record, step, C);
-    for (size_t i = 0; i < n; ++i) {
-      key[i] = static_cast<uint32_t>(record[static_cast<ptrdiff_t>(i) * step].second) -
-               static_cast<uint32_t>(span.least);
-      pass[i] = static_cast<uint32_t>(i);
-    }
-    // Sorted a digit a pass, least significant first, in as few passes of at most 11 bits as
-    // the span allows.
-    const int bits = std::bit_width(static_cast<uint64_t>(span.span - 1));
-    const int digits = (bits + 10) / 11;
-    const int digit_bits = digits == 0 ? 0 : (bits + digits - 1) / digits;
-    const uint32_t mask = (1u << digit_bits) - 1;
-    std::array<uint32_t, 2048> count;
-    for (int shift = 0; shift < bits; shift += digit_bits) {
-      std::fill_n(count.begin(), mask + 1, 0u);
-      for (size_t i = 0; i < n; ++i) ++count[(key[i] >> shift) & mask];
-      uint32_t start = 0;
-      for (uint32_t d = 0; d <= mask; ++d) start += std::exchange(count[d], start);
-      for (size_t i = 0; i < n; ++i) {
-        const uint32_t at = count[(key[i] >> shift) & mask]++;
-        other_key[at] = key[i];
-        other_pass[at] = pass[i];
-      }
-      std::swap(key, other_key);
-      std::swap(pass, other_pass);
-    }
-    uint32_t* const rank = other_key;
-    for (size_t r = 0; r < n; ++r) rank[pass[r]] = static_cast<uint32_t>(r);
-    key_ = key;
-    rank_ = rank;
-    marks_ = reinterpret_cast<uint32_t*>(storage + 4 * n);
-    std::fill_n(marks_, n / 32 + 1, 0u);
-    for (int64_t i = 0; i < h; ++i) {
-      const uint32_t r = rank_[i];
-      S_ += record[i * step].second;
-      marks_[r / 32] |= 1u << (r % 32);
-      top_ = std::max(top_, r);
-    }
-  }
-
-  // As HeapSweep::Run, for any number of passes.
-  void Run(int64_t from, int64_t to, int64_t* out, ptrdiff_t out_step) {
-    int64_t S = S_;  // S: sum of the cheapest costs passed, widened so that it never wraps
-    uint32_t top = top_;
-    const uint32_t* const key = key_;
-    const uint32_t* const rank = rank_;
-    uint32_t* const marks = marks_;
-    for (int64_t i = from; i < to; ++i) {
-      out[(i - from) * out_step] = S;
-      const uint32_t r = rank[i];
-      const bool enters = r < top;
-      S += enters ? int64_t{key[r]} - int64_t{key[top]} : 0;
-      marks[r / 32] |= uint32_t{enters} << (r % 32);
-      marks[top / 32] &= ~(uint32_t{enters} << (top % 32));
-      // No rank is marked above top: the new top is top itself when nothing entered; else there
-      // is one below, as the rank that just entered is.
-      top = HighestMark(marks, top);
-    }
-    S_ = S;
-    top_ = top;
-  }
-
- private:
-  const uint32_t* key_ = nullptr;   // key_[r]: the cost of rank r, less the least cost
-  const uint32_t* rank_ = nullptr;  // rank_[i]: the rank of pass i's cost
-  uint32_t* marks_ = nullptr;       // bit r % 32 of marks_[r / 32]: rank r is among the cheapest
-  uint32_t top_ = 0;                // the rank of the largest of the cheapest costs passed
-  int64_t S_ = 0;
-};
-
-// The sweep over a large case whose costs span far more values than it has records. Q holds the
+// The sweep over a case whose costs span far more values than it has records. Q holds the
 // cheapest costs passed in buckets by cost range, each with room for every cost of the case in
 // its range. Only the bucket holding the largest of them, the top bucket, is kept in order; a
 // cost that enters any other is put at its end, and a bucket is sorted when the top comes down
@@ -484,6 +372,13 @@ class BucketSweep {
   // The entries of Q that a sweep over C records needs: a place for every cost, then where every
   // bucket begins and how far it is filled.
   static size_t Storage(int64_t C) { return static_cast<size_t>(C) + 2 * Buckets(C) + 1; }
+
+  // False when the C >= 1 costs, which span `span`, are sure to crowd into too few buckets for
+  // this to pay, as when they take few values: what LayOut would find, without reading them.
+  static bool MayFit(int64_t C, const CostSpan& span) {
+    const uint64_t buckets_used = (static_cast<uint64_t>(span.span - 1) >> Shift(C, span)) + 1;
+    return static_cast<uint64_t>(C) <= buckets_used * kMostInBucket;
+  }
 
   // Lays out the buckets of the C >= 1 records at `record`, whose costs span `span`, in
   // `storage`, which has room for Storage(C) entries: where each bucket begins, which both
@@ -573,11 +468,17 @@ class BucketSweep {
     return std::min(kMostBuckets, std::bit_ceil(static_cast<size_t>(C) / 16 + 1));
   }
 
+  // How far a cost's distance from the least is shifted right to give its bucket, for C records
+  // whose costs span `span`: as little as leaves no bucket beyond the last.
+  static int Shift(int64_t C, const CostSpan& span) {
+    return std::max(0, static_cast<int>(std::bit_width(static_cast<uint64_t>(span.span - 1))) -
+                           static_cast<int>(std::bit_width(Buckets(C) - 1)));
+  }
+
   // The buckets of C records whose costs span `span`, in `storage`.
   BucketSweep(int64_t C, const CostSpan& span, int32_t* storage)
       : least_(static_cast<uint32_t>(span.least)),
-        shift_(std::max(0, static_cast<int>(std::bit_width(static_cast<uint64_t>(span.span - 1))) -
-                               static_cast<int>(std::bit_width(Buckets(C) - 1)))),
+        shift_(Shift(C, span)),
         cost_(storage),
         // int32_t storage read as uint32_t: the types may alias each other.
         begin_(reinterpret_cast<uint32_t*>(storage + C)),
@@ -691,8 +592,6 @@ void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, const Tab
     run(CountSweep(record, step, h, tables.costs.least, static_cast<size_t>(tables.costs.span), Q));
   } else if (tables.keeping == Keeping::kBucketed) {
     run(BucketSweep(record, step, C, h, tables.costs, Q));
-  } else if (UseRankSweep(C, h) && RankSweep::Storage(C) <= tables.Q.capacity()) {
-    run(RankSweep(record, step, C, h, Q));
   } else {
     run(HeapSweep(record, step, h, HeapSize(h, passes), Q));
   }
@@ -712,30 +611,33 @@ bool PrepareTables(const CaseHeader& header, Tables& tables, const CostSpan& mea
   tables.keeping = Keeping::kBySize;
   tables.costs = {};
   if (h < 0 || h > header.C) return true;
-  // Both sweeps keep as many costs: in a heap, ranked, in buckets, or counted where there are
-  // many and their values few. Counts, ranks and buckets can take more room than the heap;
-  // where memory runs short, the sweeps keep the heap.
+  // Both sweeps keep as many costs: in a heap, in buckets, or counted where there are many and
+  // their values few. Counts and buckets can take more room than the heap; where memory runs
+  // short, the sweeps keep the heap.
   const int64_t C = header.C;
   const Record* const records = tables.a.data() + 1;
   const size_t heap = 2 * static_cast<size_t>(h) + kHeapSweepExtra;
-  if (2 * h < C && HeapSize(h, C - 2 * h) >= kCountSweepMin) {
+  const int64_t kept = 2 * h < C ? HeapSize(h, C - 2 * h) : 0;
+  if (kept >= kBucketSweepMin) {
     const CostSpan costs = measured.span > 0 ? measured : SpanOfCosts(records, C);
-    if (costs.span <= kCountSpanPerRecord * C &&
+    if (kept >= kCountSweepMin && costs.span <= kCountSpanPerRecord * C &&
         tables.Q.Reserve(std::max(heap, CountSweep::Storage(static_cast<size_t>(costs.span))),
                          Pages::kNow)) {
       tables.keeping = Keeping::kCounted;
       tables.costs = costs;
       return true;
     }
-    if (UseBucketSweep(C, h) && tables.Q.Reserve(BucketSweep::Storage(C), Pages::kNow) &&
+    // The buckets are laid out before their pages are put in place, as costs that crowd into a
+    // few buckets leave them unused.
+    const size_t buckets = BucketSweep::Storage(C);
+    if (BucketSweep::MayFit(C, costs) && tables.Q.Reserve(buckets) &&
         BucketSweep::LayOut(records, C, costs, tables.Q.data())) {
+      tables.Q.Prefault(buckets);
       tables.keeping = Keeping::kBucketed;
       tables.costs = costs;
       return true;
     }
   }
-  const size_t ranks = UseRankSweep(C, h) ? RankSweep::Storage(C) : 0;
-  if (ranks > heap && tables.Q.Reserve(ranks, Pages::kNow)) return true;
   return tables.Q.Reserve(heap, Pages::kNow);
 }
 
