@@ -129,13 +129,13 @@ void Prefault(void* block, size_t bytes, size_t from, size_t to) noexcept {
   }
 #ifdef MADV_POPULATE_WRITE
   const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto start = reinterpret_cast<uintptr_t>(block) + from;
-  const uintptr_t skip = (page - start % page) % page;  // to the first whole page
+  char* const start = static_cast<char*>(block) + from;
+  const uintptr_t skip = (page - reinterpret_cast<uintptr_t>(start) % page) % page;  // to a page
   if (to - from <= skip) return;
   const uintptr_t whole = (to - from - skip) / page * page;
   if (whole == 0) return;
   const auto started = std::chrono::steady_clock::now();
-  if (madvise(reinterpret_cast<void*>(start + skip), whole, MADV_POPULATE_WRITE) == 0) {
+  if (madvise(start + skip, whole, MADV_POPULATE_WRITE) == 0) {
     small_seconds +=
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     small_bytes += whole;
