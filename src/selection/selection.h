@@ -21,7 +21,7 @@ struct CostSpan {
 
 // How the sweeps keep the cheapest costs passed, as PrepareTables chose for a case.
 enum class Keeping {
-  kBySize,   // as the case's size calls for: in a heap, in vector registers, or ranked
+  kBySize,   // as the case's size calls for: in a heap, or in vector registers
   kCounted,  // counted by cost, for many costs of few values
   kBucketed  // in buckets by cost range, for many costs of far more values than records
 };
@@ -51,10 +51,10 @@ inline constexpr size_t kHeapArity = 4;
 inline int64_t HalfSize(int32_t N) { return N / 2; }
 
 // Grows c to a block, d to at least C + 1 entries and Q's storage to what the sweeps need (when
-// 0 <= h <= C), and chooses how Q keeps costs (`keeping`): 2h costs and a little padding, or
-// four entries a record where the sweeps rank the costs; or, where they count costs, a count for
-// every value the costs span, or where they keep them in buckets, a little over one entry a
-// record, with the buckets laid out; for these two it records the span of the costs in `costs`.
+// 0 <= h <= C), and chooses how Q keeps costs (`keeping`): 2h costs and a little padding; or,
+// where the sweeps count costs, a count for every value the costs span, or where they keep them
+// in buckets, a little over one entry a record, with the buckets laid out; for these two it
+// records the span of the costs in `costs`.
 // The case's records must stand at a[1..C], in any order; `measured`, when its span is not 0, is
 // the span of their costs, taken by the caller, which saves measuring it again. Returns false
 // when memory runs out, leaving the tables usable but possibly too short for the case.
