@@ -102,6 +102,7 @@ void* Allocate(size_t bytes, Pages pages) noexcept {
 
 void* Grow(void* block, size_t bytes, size_t grown) noexcept {
   if (grown > SIZE_MAX / 2) return nullptr;
+  if (HugeSize(grown) == HugeSize(bytes)) return block;  // the mapping has room already
 #if defined(__linux__) && defined(MREMAP_MAYMOVE) && defined(MREMAP_FIXED)
   // The pages move to a place of the new size, aligned as before: neither copied nor faulted in
   // again.

@@ -12,7 +12,7 @@ namespace {
 // writes to the pages it faults in.
 TEST(Table, GrowingKeepsEntries) {
   Table<int64_t> table;
-  for (size_t size : {size_t{10}, size_t{1} << 15, size_t{1} << 17, size_t{3} << 18,
+  for (size_t size : {size_t{10}, size_t{1} << 15, size_t{1} << 17, size_t{200000}, size_t{3} << 18,
                       size_t{1} << 21, size_t{5}}) {
     const size_t old = table.size();
     ASSERT_TRUE(table.Resize(size, size & (size_t{1} << 15 | 2) ? Pages::kNow : Pages::kAsWritten));
