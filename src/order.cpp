@@ -142,11 +142,16 @@ __attribute__((target("avx2"))) bool RankByValueAvx2(Record* records, size_t n) 
   return RankByAvx2<Values32>(records, n, [](const Record& r) { return r.first; });
 }
 
-// The cases of one input tend to be alike, and where values tie, ranking by value first is
-// wasted work: after a case with ties, this many cases are ranked by whole keys at once, before
-// ranking by value is tried again. A hint only: the order comes out the same either way.
+// The cases of one input tend to be alike, and where values tie in many of them, ranking by
+// value first is wasted work: once kTiesToSwitch of kTieWindow cases ranked by value had ties,
+// the next kRankByKeyAfterTies cases are ranked by whole keys at once, before ranking by value is
+// tried again. A few ties, as among the buckets of a large case with values spread widely, are
+// cheaper to put in order afterwards. A hint only: the order comes out the same either way.
 constexpr int kRankByKeyAfterTies = 256;
-int g_rank_by_key = 0;  // how many more cases to rank by whole keys
+constexpr int kTieWindow = 32;
+constexpr int kTiesToSwitch = 4;
+int g_rank_by_key = 0;                              // how many more cases to rank by whole keys
+int g_window_left = kTieWindow, g_window_ties = 0;  // of the window of cases ranked by value
 
 __attribute__((target("avx2"))) void RankSortAvx2(Record* records, size_t n) {
   if (g_rank_by_key > 0) {
@@ -154,8 +159,13 @@ __attribute__((target("avx2"))) void RankSortAvx2(Record* records, size_t n) {
     RankByKeyAvx2(records, n);
     return;
   }
-  if (!RankByValueAvx2(records, n)) return;
-  g_rank_by_key = kRankByKeyAfterTies;
+  const bool tied = RankByValueAvx2(records, n);
+  if (--g_window_left == 0) g_window_left = kTieWindow, g_window_ties = 0;
+  if (!tied) return;
+  if (++g_window_ties == kTiesToSwitch) {
+    g_rank_by_key = kRankByKeyAfterTies;
+    g_window_left = kTieWindow, g_window_ties = 0;
+  }
   // Runs of equal values into cost order, by insertion: rare and short where values seldom tie.
   for (size_t i = 1; i < n; ++i) {
     const Record r = records[i];
