@@ -83,20 +83,14 @@ void PutLargeInPlace(char* block, size_t bytes, size_t from, size_t to) {
 
 }  // namespace
 
-void* Allocate(size_t bytes, Pages pages) noexcept {
+void* Allocate(size_t bytes) noexcept {
   if (bytes > SIZE_MAX / 2) return nullptr;
   // Below the threshold, rounding up to a huge page would waste more memory than the faults it
   // saves are worth.
-  if (bytes < kHugeThreshold) {
-    void* const block = std::malloc(bytes == 0 ? 1 : bytes);
-    if (block != nullptr && pages == Pages::kNow) Prefault(block, bytes, 0, bytes);
-    return block;
-  }
+  if (bytes < kHugeThreshold) return std::malloc(bytes == 0 ? 1 : bytes);
   bytes = HugeSize(bytes);
   char* const block = MapAligned(bytes);
-  if (block == nullptr) return nullptr;
-  Advise(block, bytes, huge_pages);
-  if (pages == Pages::kNow) PutLargeInPlace(block, bytes, 0, bytes);
+  if (block != nullptr) Advise(block, bytes, huge_pages);
   return block;
 }
 

@@ -25,9 +25,9 @@ namespace table_memory {
 inline constexpr size_t kHugeThreshold = size_t{1} << 20;
 // The size of a huge page.
 inline constexpr size_t kHugePage = size_t{2} << 20;
-// Returns at least `bytes` of storage, its pages in place as `pages` says (advice that the system
-// may ignore), or null when there is not that much memory.
-void* Allocate(size_t bytes, Pages pages = Pages::kAsWritten) noexcept;
+// Returns at least `bytes` of storage, its pages to be faulted in as written, or null when there
+// is not that much memory.
+void* Allocate(size_t bytes) noexcept;
 // Puts in place the pages of bytes [from, to) of storage that Allocate(bytes) returned, as the
 // first writes to them would: for a small block the pages wholly inside, for a large one every
 // huge page's worth that meets the range. Advice, which the system may ignore.
@@ -88,7 +88,8 @@ class Table {
     }
     data_ = grown;
     capacity_ = n;
-    prefaulted_ = size_;  // written, so in place
+    // Pages written, or moved with a large block, are in place.
+    prefaulted_ = large ? std::max(prefaulted_, size_) : size_;
     if (pages == Pages::kNow) Prefault(n);
     return true;
   }
