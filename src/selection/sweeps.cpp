@@ -1,5 +1,5 @@
 // The two sweeps: for every position that can be a middle, the least cost of h records on each
-// side. Both are one routine (Sweep, near the end) run from opposite ends; it picks one of five
+// side. Both are one routine (Sweep, near the end) run from opposite ends; it picks one of four
 // ways to keep the cheapest costs passed, in this order in the file:
 //   - a large case whose costs crowd a few buckets, or one that keeps few costs: the first
 //     costs sorted, the later ones in a four-ary heap beside them (class HeapSweep, with the
@@ -572,8 +572,8 @@ SortedSweepFn SortedSweepFor(int64_t vectors) {
 // opposite ends; the sums go to `out` a block of `block` passes at a time, and each block, as
 // passes first..end - 1, to `done`.
 template <class Done>
-void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, const Tables& tables,
-           int32_t* Q, int64_t* out, ptrdiff_t out_step, int64_t block, Done done) {
+void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, Tables& tables, int64_t* out,
+           ptrdiff_t out_step, int64_t block, Done done) {
   if (h < 0 || C - 2 * h < 1) return;
   const int64_t passes = C - 2 * h, end = C - h;
   if (h > 0 && h <= kSortedHeapLimit && C <= kShortSweepLimit) {  // one block: C <= kSumBlock
@@ -588,6 +588,7 @@ void Sweep(const Record* record, ptrdiff_t step, int64_t C, int64_t h, const Tab
       done(first, last);
     }
   };
+  int32_t* const Q = tables.Q.data();
   if (tables.keeping == Keeping::kCounted) {
     run(CountSweep(record, step, h, tables.costs.least, static_cast<size_t>(tables.costs.span), Q));
   } else if (tables.keeping == Keeping::kBucketed) {
@@ -643,8 +644,7 @@ bool PrepareTables(const CaseHeader& header, Tables& tables, const CostSpan& mea
 
 void SweepForward(const CaseHeader& header, Tables& tables, LowerSumReader& reader) {
   // Pass i is position i + 1.
-  Sweep(tables.a.data() + 1, 1, header.C, HalfSize(header.N), tables, tables.Q.data(),
-        tables.c.data(), 1, kSumBlock,
+  Sweep(tables.a.data() + 1, 1, header.C, HalfSize(header.N), tables, tables.c.data(), 1, kSumBlock,
         [&reader](int64_t first, int64_t end) { reader.Read(first + 1, end); });
 }
 
@@ -652,7 +652,7 @@ void SweepBackward(const CaseHeader& header, Tables& tables) {
   // Pass i is position C - i, and its sum goes to d[C - i].
   const int64_t C = header.C, h = HalfSize(header.N);
   if (h < 0 || C - 2 * h < 1) return;
-  Sweep(tables.a.data() + C, -1, C, h, tables, tables.Q.data(), tables.d.data() + C - h, -1, C,
+  Sweep(tables.a.data() + C, -1, C, h, tables, tables.d.data() + C - h, -1, C,
         [](int64_t, int64_t) {});
 }
 
