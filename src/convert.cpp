@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cstring>
+#include <functional>
 
 #include "case_reader.h"
 #include "decimal.h"
@@ -106,9 +107,11 @@ char* FormatRecords(CpuLevel level, const Record* records, size_t count, char* o
 
 RunResult ConvertCases(ByteSource& input, ByteSink& output) {
   BufferedWriter writer(output, kOutputBuffer);
-  // Only whole cases go out before a read that may wait: what follows the mark may yet be taken
-  // back by a fault.
-  CaseReader reader(input, [&writer] { return writer.FlushMarked(); });
+  // Only whole cases go out before a read that may wait (none of a file's does): what follows
+  // the mark may yet be taken back by a fault.
+  CaseReader reader(input, input.MayWait()
+                               ? std::function<bool()>([&writer] { return writer.FlushMarked(); })
+                               : nullptr);
   if (!writer.ok() || !reader.ok()) return {kExitOutOfMemory, "out of memory"};
   Record batch[CaseReader::kBatchRecords];
   const CpuLevel level = ActiveCpuLevel();

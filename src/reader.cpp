@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <poll.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,6 +45,11 @@ ptrdiff_t FdSource::Read(char* buffer, size_t size) {
   }
 }
 
+bool FdSource::MayWait() const {
+  struct stat status;
+  return fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode);
+}
+
 ptrdiff_t StringSource::Read(char* buffer, size_t size) {
   const size_t n = std::min({size, chunk_, data_.size()});
   std::copy_n(data_.data(), n, buffer);
@@ -57,10 +63,11 @@ IntReader::IntReader(ByteSource& source, std::function<bool()> before_read, size
       buffer_size_(std::max<size_t>(buffer_size, 1)),
       level_(ActiveCpuLevel()) {
   // Nothing here may throw, not even for lack of memory: a failed Resize leaves the buffer
-  // empty, which ok() reports. Wide loads read the padding: give it a value, although no result
-  // depends on it.
+  // empty, which ok() reports. Wide loads read the room before the data and the padding after
+  // its NUL: give them a value, although no result depends on it. Only they are set, so that a
+  // short input does not fault in every page of the buffer.
   if (buffer_.Resize(kLookBehind + buffer_size_ + 1 + kPadding)) {
-    std::memset(buffer_.data(), 0, buffer_.size());
+    std::memset(buffer_.data(), 0, kLookBehind + 1 + kPadding);
   }
   pos_ = end_ = counted_ = data_ = buffer_data();
 }
@@ -221,7 +228,7 @@ IntReader::Fill IntReader::Refill() {
     return Fill::kEnd;
   }
   end_ = data + n;
-  data[n] = '\0';
+  std::memset(data + n, 0, 1 + kPadding);  // the NUL that stops every scan, and the padding
   return Fill::kData;
 }
 

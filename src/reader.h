@@ -44,6 +44,8 @@ class ByteSource {
   // Whether bytes already shown were lost, and how (see FileWindows::Lost); asked only when
   // the input looks malformed.
   virtual int Lost() const { return 0; }
+  // Whether a read may wait for input that is not there yet. True unless the source knows better.
+  virtual bool MayWait() const { return true; }
 
  private:
   std::string_view name_;
@@ -64,6 +66,8 @@ class FdSource final : public ByteSource {
     return windows_.Advance(data, size, scratch, scratch_size);
   }
   int Lost() const override { return windows_.Lost(); }
+  // False for a regular file, whose reads never wait for a writer.
+  bool MayWait() const override;
 
  private:
   int fd_;

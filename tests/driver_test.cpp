@@ -292,12 +292,13 @@ TEST(Driver, FailedWritesAreNeverSuccess) {
   EXPECT_EQ(quiet.message.view(), "");
 }
 
-// Answers leave before the reader waits: input arrives three bytes a read, and at every read
-// the answers of all the cases whose bytes have fully arrived are already in the sink.
+// Answers leave before a read that may wait: input arrives three bytes a read, and at every read
+// the answers of all the cases whose bytes have fully arrived are already in the sink. From a
+// source whose reads never wait (a file), they leave together at the end.
 class WatchingSource final : public ByteSource {
  public:
-  WatchingSource(const std::vector<std::string>& cases, const StringSink& sink)
-      : ByteSource("<input>"), sink_(sink) {
+  WatchingSource(const std::vector<std::string>& cases, const StringSink& sink, bool may_wait)
+      : ByteSource("<input>"), sink_(sink), may_wait_(may_wait) {
     for (const std::string& c : cases) {
       data_ += c;
       case_ends_.push_back(data_.size());
@@ -306,26 +307,32 @@ class WatchingSource final : public ByteSource {
   ptrdiff_t Read(char* buffer, size_t size) override {
     const auto complete =
         std::upper_bound(case_ends_.begin(), case_ends_.end(), consumed_) - case_ends_.begin();
-    EXPECT_EQ(std::count(sink_.text.begin(), sink_.text.end(), '\n'), complete) << consumed_;
+    EXPECT_EQ(std::count(sink_.text.begin(), sink_.text.end(), '\n'), may_wait_ ? complete : 0)
+        << consumed_;
     const size_t n = std::min<size_t>({size, 3, data_.size() - consumed_});
     std::copy_n(data_.data() + consumed_, n, buffer);
     consumed_ += n;
     return static_cast<ptrdiff_t>(n);
   }
+  bool MayWait() const override { return may_wait_; }
 
  private:
   std::string data_;
   std::vector<size_t> case_ends_;
   size_t consumed_ = 0;
   const StringSink& sink_;
+  bool may_wait_;
 };
 
-TEST(Driver, AnswersLeaveBeforeEveryRead) {
-  StringSink sink;
-  WatchingSource source({"1 1 5 7 3\n", "3 3 9 1 1 2 2 3 3\n", "1 2 4 6 4 9 5\n"}, sink);
-  const RunResult result = RunCases(source, sink);
-  EXPECT_EQ(result.status, kExitOk);
-  EXPECT_EQ(sink.text, "7\n2\n6\n");
+TEST(Driver, AnswersLeaveBeforeEveryReadThatMayWait) {
+  for (const bool may_wait : {true, false}) {
+    StringSink sink;
+    WatchingSource source({"1 1 5 7 3\n", "3 3 9 1 1 2 2 3 3\n", "1 2 4 6 4 9 5\n"}, sink,
+                          may_wait);
+    const RunResult result = RunCases(source, sink);
+    EXPECT_EQ(result.status, kExitOk);
+    EXPECT_EQ(sink.text, "7\n2\n6\n");
+  }
 }
 
 }  // namespace

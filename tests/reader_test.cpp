@@ -354,6 +354,18 @@ TEST(Reader, AFailedReadIsReported) {
   EXPECT_EQ(reader.read_error(), EISDIR);
 }
 
+TEST(Reader, OnlyAFileNeverWaits) {
+  FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  EXPECT_FALSE(FdSource(fileno(file), "<input>").MayWait());
+  std::fclose(file);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  EXPECT_TRUE(FdSource(ends[0], "<input>").MayWait());
+  close(ends[0]);
+  close(ends[1]);
+}
+
 TEST(Reader, HookRunsBeforeEveryReadAndCanStop) {
   StringSource source("1 2 3 4", 2);
   int reads = 0;
