@@ -33,7 +33,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 WORK = os.path.join(HERE, "..", "build", "measure")
 DEFAULT_INPUTS = ["big", "many", "ties", "padded", "singles", "blank", "descending", "sparse", "gaps",
                   "zeros", "edges", "heaps", "narrow", "negative", "midsize", "ordered",
-                  "reverse", "nearly", "wide", "huge", "spread", "sortedmid"]
+                  "reverse", "nearly", "wide", "huge", "spread", "sortedmid", "clustered"]
 SCALING_INPUTS = [f"cases-of-{10**e}" for e in range(1, 7)] + ["huge"]
 # The converter's inputs: the two standard ones and one case of ten million records.
 CONVERTER_INPUTS = ["big", "many", "cases-of-10000000@10"]

@@ -36,6 +36,8 @@ can, maxmedian answers -1 from a count of the costs, without ordering them):
   spread      one case of 4,000,000 records whose costs run from -10^9 to 10^9, too spread to
               count, with h = C/8: the sums are so negative that every middle fits the budget
   sortedmid   1,000 cases of 100 to 2,000 records in value order
+  clustered   one case of 2,000,000 records whose values fall in three clusters of 1,001 values
+              each, 2^29 apart, and whose costs run from -10^9 to 10^9, with h = C/8, F = 0
   cases-of-K  1,000,000 random records in cases of K records each, h = C/4 (the scaling series)
   costly-K    one case of K records whose values and costs run from 0 to 10^9, h = C/8, F = 2^31 - 1
   spread-K    1,000,000 records in cases of K records each whose costs run from -10^9 to 10^9,
@@ -185,6 +187,11 @@ def generate(name, scale, write):
         for _ in range(count(1000)):
             N, records, F = small_case(rand, 100, 2000, 10**9, 10**5)
             write(lines(N, sorted(records), F))
+    elif name == "clustered":
+        C = count(2000000)
+        records = [(rand.choice((0, 2**29, 2**30)) + rand.randint(0, 1000),
+                    rand.randint(-10**9, 10**9)) for _ in range(C)]
+        write(lines(2 * (C // 8) + 1, records, 0))
     elif name.startswith("cases-of-"):
         K = int(name[len("cases-of-"):])
         for _ in range(max(1, count(1000000) // K)):

@@ -316,8 +316,10 @@ void RadixSort(std::span<Record> records, std::byte* scratch, const Ranker& rank
 //
 // A case too large for the caches (depth 0) is instead spread into buckets of a few thousand
 // records, each then sorted as a case of its own (depth 1), so that every pass but the first
-// works in cache rather than on the whole case; it returns false only when one bucket would hold
-// a quarter of the records.
+// works in cache rather than on the whole case. That spread always goes ahead: where values
+// cluster, a bucket may hold far more, but its keys, packed anew to its own spread, are shorter
+// by the bits the spread took, which saves a pass over it (`clustered`: the whole run 0.78 of
+// the time it took by digits over the whole case).
 bool SpreadAndRank(std::span<Record> records, std::byte* scratch, const KeyPacking& packing,
                    const Ranker& ranker, int depth, Input input) {
   const size_t n = records.size();
@@ -332,12 +334,9 @@ bool SpreadAndRank(std::span<Record> records, std::byte* scratch, const KeyPacki
   std::fill_n(end, buckets, 0);
   const std::span<const Record> from_records = InputRecords(records, scratch, input);
   for (const Record& r : from_records) ++end[packing.Key(r) >> shift];
-  size_t oversized = 0, largest = 0;
-  for (size_t b = 0; b < buckets; ++b) {
-    oversized += end[b] > ranker.limit ? end[b] : 0;
-    largest = std::max<size_t>(largest, end[b]);
-  }
-  if (to_cache ? largest > n / 4 : oversized > n / 4) return false;
+  size_t oversized = 0;
+  for (size_t b = 0; b < buckets; ++b) oversized += end[b] > ranker.limit ? end[b] : 0;
+  if (!to_cache && oversized > n / 4) return false;
   for (uint32_t b = 0, start = 0; b < buckets; ++b) {
     const uint32_t size = end[b];
     end[b] = start;

@@ -93,13 +93,20 @@ INSTANTIATE_TEST_SUITE_P(Levels, OrderAtCpuLevel, testing::kEveryCpuLevel);
 // many times over).
 TEST(Order, CasesBeyondTheCaches) {
   std::mt19937 random(13);
-  const int32_t spreads[][2] = {{kMax32, kMax32}, {2, 2}, {1 << 20, 3}, {0, 0}};
+  // Values spread, narrow, or none but a few far apart; last, in three narrow clusters far
+  // apart, each holding more than a quarter of the records.
+  const int32_t spreads[][2] = {{kMax32, kMax32}, {2, 2}, {1 << 20, 3}, {0, 0}, {-1000, kMax32}};
   for (const auto& [values, costs] : spreads) {
-    std::uniform_int_distribution<int32_t> value(-values, values), cost(-costs, costs);
+    std::uniform_int_distribution<int32_t> value(-std::abs(values), std::abs(values)),
+        cost(-costs, costs);
     std::vector<Record> records((size_t{1} << 20) + 5);
     for (Record& r : records) {
-      r = values > 0 ? Record{value(random), cost(random)}
-                     : Record{static_cast<int32_t>(random() % 512) << 20, 7};
+      if (values < 0) {
+        r = {(static_cast<int32_t>(random() % 3) - 1) * (1 << 30) + value(random), cost(random)};
+      } else {
+        r = values > 0 ? Record{value(random), cost(random)}
+                       : Record{static_cast<int32_t>(random() % 512) << 20, 7};
+      }
     }
     EXPECT_EQ(Ordered(records), Sorted(records)) << values << " " << costs;
   }
