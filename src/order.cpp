@@ -408,14 +408,17 @@ inline void SortEight(Record* records) {
   records[6] = FromKey(k6), records[7] = FromKey(k7);
 }
 
-// Records in value order may still have the costs of equal values out of order. Most runs of
-// equal values are short, and a loop over them mispredicts at nearly every record, so the
-// records are first sorted eight at a time without branches, once at offset 0 and once at offset
-// 4: that orders every run of up to four records, and most longer ones. An insertion then orders
-// what is left, which is rare, and a run found to be long is sorted whole.
-void OrderTies(std::span<Record> records, std::byte* scratch, const Ranker& ranker) {
+// Records in value order may still have the costs of equal values out of order. Where equal
+// values are common, most runs of them are short, and a loop over them mispredicts at nearly
+// every record, so the records are first sorted eight at a time without branches, once at
+// offset 0 and once at offset 4: that orders every run of up to four records, and most longer
+// ones. An insertion then orders what is left, and a run found to be long is sorted whole; where
+// equal values are rare (`rare_ties`), the insertion alone does it, without the networks.
+void OrderTies(std::span<Record> records, std::byte* scratch, const Ranker& ranker,
+               bool rare_ties) {
   const size_t n = records.size();
   for (size_t offset : {0, 4}) {
+    if (rare_ties) break;
     for (size_t i = offset; i + 8 <= n; i += 8) SortEight(records.data() + i);
   }
   constexpr size_t kInsertionLimit = 16;
@@ -455,6 +458,7 @@ bool OrderPresorted(std::span<Record> records, std::byte* scratch, const Ranker&
   }
   if (out_of_order == 0) return true;
   if (falls > limit && rises > limit) return false;
+  const size_t equal_neighbours = n - 1 - falls - rises;
   if (falls > limit) {
     std::reverse(records.begin(), records.end());
     falls = rises;
@@ -488,7 +492,8 @@ bool OrderPresorted(std::span<Record> records, std::byte* scratch, const Ranker&
       records[--to] = take ? taken[--from_taken] : records[--from_kept];
     }
   }
-  OrderTies(records, scratch, ranker);
+  // Equal values that were not neighbours are among the few records taken out and merged back.
+  OrderTies(records, scratch, ranker, equal_neighbours < n / 64);
   return true;
 }
 
