@@ -412,13 +412,13 @@ inline void SortEight(Record* records) {
 // values are common, most runs of them are short, and a loop over them mispredicts at nearly
 // every record, so the records are first sorted eight at a time without branches, once at
 // offset 0 and once at offset 4: that orders every run of up to four records, and most longer
-// ones. An insertion then orders what is left, and a run found to be long is sorted whole; where
-// equal values are rare (`rare_ties`), the insertion alone does it, without the networks.
+// ones. An insertion then orders what is left, and a run found to be long is sorted whole. Where
+// equal values are rare, or their runs long, the insertion does it all (`insertion_alone`).
 void OrderTies(std::span<Record> records, std::byte* scratch, const Ranker& ranker,
-               bool rare_ties) {
+               bool insertion_alone) {
   const size_t n = records.size();
   for (size_t offset : {0, 4}) {
-    if (rare_ties) break;
+    if (insertion_alone) break;
     for (size_t i = offset; i + 8 <= n; i += 8) SortEight(records.data() + i);
   }
   constexpr size_t kInsertionLimit = 16;
@@ -458,7 +458,7 @@ bool OrderPresorted(std::span<Record> records, std::byte* scratch, const Ranker&
   }
   if (out_of_order == 0) return true;
   if (falls > limit && rises > limit) return false;
-  const size_t equal_neighbours = n - 1 - falls - rises;
+  const size_t changes = falls + rises, equal_neighbours = n - 1 - changes;  // of value
   if (falls > limit) {
     std::reverse(records.begin(), records.end());
     falls = rises;
@@ -493,7 +493,9 @@ bool OrderPresorted(std::span<Record> records, std::byte* scratch, const Ranker&
     }
   }
   // Equal values that were not neighbours are among the few records taken out and merged back.
-  OrderTies(records, scratch, ranker, equal_neighbours < n / 64);
+  // Where values change at fewer than one neighbour in 16, runs of equal values are long, and
+  // the insertion sorts each whole at once.
+  OrderTies(records, scratch, ranker, equal_neighbours < n / 64 || changes < n / 16);
   return true;
 }
 
