@@ -111,9 +111,9 @@ std::vector<int64_t> PlainSums(const Tables& t, int64_t h, int from, int to, int
 // The sweeps write exactly the positions h + 1..C - h, each with the sum of the h smallest costs
 // on its side, and nothing when no position can be a middle. Sizes and half sizes straddle the
 // limits between short sweeps over small heaps and the rest; larger cases span several blocks of
-// lower sums, and have their costs kept in buckets (a few values crowding each, or spread
-// widely), counted where they span few values, or in a heap with enough of the first costs to be
-// sorted apart from it where they crowd a few buckets.
+// lower sums, and have their costs kept in buckets (a few values crowding each, a few hundred
+// values filling a bucket each, or spread widely), counted where they span few values, or in a
+// heap with enough of the first costs to be sorted apart from it where they crowd a few buckets.
 TEST_P(SweepsAtCpuLevel, MatchSortedSidesOnRandomTables) {
   std::mt19937 random(12345);
   for (int round = 0; round < 300; ++round) {
@@ -133,9 +133,14 @@ TEST_P(SweepsAtCpuLevel, MatchSortedSidesOnRandomTables) {
     // Some larger cases' costs are narrow but for a few anywhere in 32 bits, which crowd the
     // buckets of a wide span and leave the costs to the heap.
     const bool crowded = larger && round % 3 == 1;
+    // Others' costs take a few hundred values anywhere in 32 bits: buckets of a hundred or more.
+    std::vector<int32_t> clumps(larger && round % 3 == 2 ? 300 : 0);
+    for (int32_t& clump : clumps) clump = static_cast<int32_t>(random());
     for (int i = 1; i <= C; ++i) {
       const bool anywhere = crowded && random() % 64 == 0;
-      records.push_back({i, anywhere ? static_cast<int32_t>(random()) : edge + cost(random)});
+      records.push_back({i, !clumps.empty() ? clumps[random() % clumps.size()]
+                            : anywhere      ? static_cast<int32_t>(random())
+                                            : edge + cost(random)});
     }
     // Costs that fall (or rise) as values rise make every cost enter the heap on one side.
     auto by_cost = [](const Record& l, const Record& r) { return l.second > r.second; };

@@ -367,6 +367,27 @@ class CountSweep {
 // cost that enters any other is put at its end, and a bucket is sorted when the top comes down
 // to it, so that each cost is sorted at most once a sweep and a cost that enters costs a store,
 // where a heap of this size walks down levels that have left the caches.
+// Sorts the n costs at `costs`: up to kRankedCosts of them by ranking each against all the
+// others, in loops that compile to vector compares and adds with no branch on the costs (a
+// bucket's sort in the comparison sort mispredicted at most steps); more by std::sort. Equal
+// costs are ranked by place, so that every rank is taken once.
+constexpr size_t kRankedCosts = 64;
+inline void SortCosts(int32_t* costs, size_t n) {
+  if (n > kRankedCosts) {
+    std::sort(costs, costs + n);
+    return;
+  }
+  int32_t sorted[kRankedCosts];
+  for (size_t i = 0; i < n; ++i) {
+    const int32_t cost = costs[i];
+    uint32_t rank = 0;
+    for (size_t j = 0; j < i; ++j) rank += costs[j] <= cost;
+    for (size_t j = i + 1; j < n; ++j) rank += costs[j] < cost;
+    sorted[rank] = cost;
+  }
+  std::copy_n(sorted, n, costs);
+}
+
 class BucketSweep {
  public:
   // The entries of Q that a sweep over C records needs: a place for every cost, then where every
@@ -414,7 +435,7 @@ class BucketSweep {
       cost_[fill_[b]++] = cost;
       top_bucket_ = std::max(top_bucket_, b);
     }
-    std::sort(cost_ + begin_[top_bucket_], cost_ + fill_[top_bucket_]);
+    SortCosts(cost_ + begin_[top_bucket_], fill_[top_bucket_] - begin_[top_bucket_]);
   }
 
   // As HeapSweep::Run, for any number of passes.
@@ -446,7 +467,7 @@ class BucketSweep {
             --top_bucket;
           } while (fill[top_bucket] == begin[top_bucket]);
           top_fill = fill[top_bucket];
-          std::sort(cost_of + begin[top_bucket], cost_of + top_fill);
+          SortCosts(cost_of + begin[top_bucket], top_fill - begin[top_bucket]);
         }
       }
       top = cost_of[top_fill - 1];
