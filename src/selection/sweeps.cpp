@@ -361,18 +361,12 @@ class CountSweep {
   int64_t S_ = 0;
 };
 
-// The sweep over a case whose costs span far more values than it has records. Q holds the
-// cheapest costs passed in buckets by cost range, each with room for every cost of the case in
-// its range. Only the bucket holding the largest of them, the top bucket, is kept in order; a
-// cost that enters any other is put at its end, and a bucket is sorted when the top comes down
-// to it, so that each cost is sorted at most once a sweep and a cost that enters costs a store,
-// where a heap of this size walks down levels that have left the caches.
-// Sorts the n costs at `costs`: up to kRankedCosts of them by ranking each against all the
-// others, in loops that compile to vector compares and adds with no branch on the costs (a
-// bucket's sort in the comparison sort mispredicted at most steps); more by std::sort. Equal
-// costs are ranked by place, so that every rank is taken once.
+// Sorts the n costs of a bucket at `costs`: up to kRankedCosts of them by ranking each against
+// all the others, in loops that compile to vector compares and adds with no branch on the costs
+// (std::sort mispredicted at most of its comparisons there); more by std::sort. Equal costs are
+// ranked by place, so that every rank is taken once.
 constexpr size_t kRankedCosts = 64;
-inline void SortCosts(int32_t* costs, size_t n) {
+inline void SortBucket(int32_t* costs, size_t n) {
   if (n > kRankedCosts) {
     std::sort(costs, costs + n);
     return;
@@ -388,6 +382,12 @@ inline void SortCosts(int32_t* costs, size_t n) {
   std::copy_n(sorted, n, costs);
 }
 
+// The sweep over a case whose costs span far more values than it has records. Q holds the
+// cheapest costs passed in buckets by cost range, each with room for every cost of the case in
+// its range. Only the bucket holding the largest of them, the top bucket, is kept in order; a
+// cost that enters any other is put at its end, and a bucket is sorted when the top comes down
+// to it, so that each cost is sorted at most once a sweep and a cost that enters costs a store,
+// where a heap of this size walks down levels that have left the caches.
 class BucketSweep {
  public:
   // The entries of Q that a sweep over C records needs: a place for every cost, then where every
@@ -435,7 +435,7 @@ class BucketSweep {
       cost_[fill_[b]++] = cost;
       top_bucket_ = std::max(top_bucket_, b);
     }
-    SortCosts(cost_ + begin_[top_bucket_], fill_[top_bucket_] - begin_[top_bucket_]);
+    SortBucket(cost_ + begin_[top_bucket_], fill_[top_bucket_] - begin_[top_bucket_]);
   }
 
   // As HeapSweep::Run, for any number of passes.
@@ -467,7 +467,7 @@ class BucketSweep {
             --top_bucket;
           } while (fill[top_bucket] == begin[top_bucket]);
           top_fill = fill[top_bucket];
-          SortCosts(cost_of + begin[top_bucket], top_fill - begin[top_bucket]);
+          SortBucket(cost_of + begin[top_bucket], top_fill - begin[top_bucket]);
         }
       }
       top = cost_of[top_fill - 1];
