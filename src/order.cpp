@@ -458,7 +458,8 @@ bool OrderPresorted(std::span<Record> records, std::byte* scratch, const Ranker&
   }
   if (out_of_order == 0) return true;
   if (falls > limit && rises > limit) return false;
-  const size_t changes = falls + rises, equal_neighbours = n - 1 - changes;  // of value
+  // Neighbours whose values differ, and those whose values are equal.
+  const size_t changes = falls + rises, equal_neighbours = n - 1 - changes;
   if (falls > limit) {
     std::reverse(records.begin(), records.end());
     falls = rises;
