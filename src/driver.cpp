@@ -70,7 +70,8 @@ class Run {
       if (!ReadRecords(header)) return Finish(failure_);
       const std::optional<int32_t> answer = AnswerCase(header, costs_, tables_);
       if (!answer) return Finish(OutOfMemory());
-      writer_.Append(*answer);
+      // Once output fails, nothing more can reach it: stop rather than read the rest.
+      if (!writer_.Append(*answer)) return Finish({kExitOk, ""});
     }
   }
 

@@ -290,6 +290,26 @@ TEST(Driver, FailedWritesAreNeverSuccess) {
   const RunResult quiet = RunCases(more, gone);
   EXPECT_EQ(quiet.status, kExitIoError);
   EXPECT_EQ(quiet.message.view(), "");
+
+  // From a file, whose reads never flush the answers first, the run still stops soon after.
+  class FileLike final : public ByteSource {
+   public:
+    explicit FileLike(std::string_view data) : ByteSource("<input>"), inner(data, 4096) {}
+    ptrdiff_t Read(char* buffer, size_t size) override {
+      const ptrdiff_t n = inner.Read(buffer, size);
+      read += static_cast<size_t>(n);
+      return n;
+    }
+    bool MayWait() const override { return false; }
+    StringSource inner;
+    size_t read = 0;
+  };
+  std::string cases;
+  for (int i = 0; i < 200000; ++i) cases += "1 1 5 7 3\n";
+  FileLike file(cases);
+  LimitedSink gone_too(0, EPIPE);
+  EXPECT_EQ(RunCases(file, gone_too).status, kExitIoError);
+  EXPECT_LT(file.read, cases.size() / 2);
 }
 
 // Answers leave before a read that may wait: input arrives three bytes a read, and at every read
