@@ -71,7 +71,7 @@ class BufferedWriter {
 
   // Adds the line "<answer>\n" and marks it whole. Returns false once any write has failed; the
   // line is then lost.
-  bool Append(int32_t answer) {
+  [[nodiscard]] bool Append(int32_t answer) {
     char* out = Room(kMaxNumber + 1 + kNumberSlack);
     if (out == nullptr) return false;
     out = FormatDecimalWide(answer, out);

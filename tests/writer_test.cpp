@@ -40,7 +40,7 @@ TEST(Writer, FlushesWhenTheBufferFills) {
 TEST(Writer, AFailedWriteIsReportedAndSticks) {
   LimitedSink sink(0, ENOSPC);
   BufferedWriter writer(sink);
-  writer.Append(5);
+  EXPECT_TRUE(writer.Append(5));  // kept in the buffer: nothing is written yet
   EXPECT_FALSE(writer.Flush());
   EXPECT_EQ(writer.write_error(), ENOSPC);
   EXPECT_FALSE(writer.Append(6));
