@@ -19,11 +19,12 @@ class CaseReader {
  public:
   static constexpr size_t kBatchRecords = 256;  // the most records ReadRecords reads at a time
 
-  // `before_read` runs before every read from `input` (see IntReader); when it returns false, the
-  // reading fails with kExitIoError and no message, for the caller to say why. Check ok() before
-  // any other call.
+  // `before_read` runs before every read from `input` that may wait for input (see MayWait): a
+  // file's never do, so that writing out what is done before each of them would cost a write a
+  // read for nothing. When it returns false, the reading fails with kExitIoError and no message,
+  // for the caller to say why. Check ok() before any other call.
   CaseReader(ByteSource& input, std::function<bool()> before_read)
-      : input_(input), reader_(input, std::move(before_read)) {}
+      : input_(input), reader_(input, input.MayWait() ? std::move(before_read) : nullptr) {}
 
   // Whether the buffers could be allocated; if not, the reader must not be used.
   bool ok() const { return reader_.ok(); }

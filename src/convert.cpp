@@ -6,7 +6,6 @@
 
 #include <bit>
 #include <cstring>
-#include <functional>
 
 #include "case_reader.h"
 #include "decimal.h"
@@ -107,11 +106,9 @@ char* FormatRecords(CpuLevel level, const Record* records, size_t count, char* o
 
 RunResult ConvertCases(ByteSource& input, ByteSink& output) {
   BufferedWriter writer(output, kOutputBuffer);
-  // Only whole cases go out before a read that may wait (none of a file's does): what follows
-  // the mark may yet be taken back by a fault.
-  CaseReader reader(input, input.MayWait()
-                               ? std::function<bool()>([&writer] { return writer.FlushMarked(); })
-                               : nullptr);
+  // Only whole cases go out before a read that may wait: what follows the mark may yet be taken
+  // back by a fault.
+  CaseReader reader(input, [&writer] { return writer.FlushMarked(); });
   if (!writer.ok() || !reader.ok()) return {kExitOutOfMemory, "out of memory"};
   Record batch[CaseReader::kBatchRecords];
   const CpuLevel level = ActiveCpuLevel();

@@ -55,10 +55,8 @@ class Run {
   Run(ByteSource& input, ByteSink& output)
       : writer_(output),
         // Answers go out before a read that may wait for more input, so that whoever feeds it
-        // a case at a time has each answer before sending the next. A file's reads never wait:
-        // its answers leave as the buffer fills, not in a write for every read.
-        reader_(input, input.MayWait() ? std::function<bool()>([this] { return writer_.Flush(); })
-                                       : nullptr) {}
+        // a case at a time has each answer before sending the next.
+        reader_(input, [this] { return writer_.Flush(); }) {}
 
   RunResult Go() {
     if (!writer_.ok() || !reader_.ok()) return {kExitOutOfMemory, "out of memory"};

@@ -417,9 +417,10 @@ inline void SortEight(Record* records) {
 void OrderTies(std::span<Record> records, std::byte* scratch, const Ranker& ranker,
                bool insertion_alone) {
   const size_t n = records.size();
-  for (size_t offset : {0, 4}) {
-    if (insertion_alone) break;
-    for (size_t i = offset; i + 8 <= n; i += 8) SortEight(records.data() + i);
+  if (!insertion_alone) {
+    for (size_t offset : {0, 4}) {
+      for (size_t i = offset; i + 8 <= n; i += 8) SortEight(records.data() + i);
+    }
   }
   constexpr size_t kInsertionLimit = 16;
   for (size_t i = 1; i < n; ++i) {
