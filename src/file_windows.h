@@ -30,7 +30,7 @@ class FileWindows {
 
   // How far windows go on after the first.
   enum class Mapping {
-    kWhereCheaper,  // the first is read into the caller's scratch, then mapped, both timed; the
+    kWhereCheaper,  // reading and mapping the bytes after the first window are timed; the
                     // rest are mapped unless that took more than twice as long as the read
     kAlways,        // every window is mapped
     kFirstOnly      // as kWhereCheaper, but the rest are read whatever the times (for tests)
@@ -70,9 +70,10 @@ class FileWindows {
   // Stops showing windows: reads go on from the end of the last one. kNone, or kLost if they
   // cannot.
   Next Stop();
-  // Whether mapping `bytes` from file offset `offset` took more than twice as long as reading
-  // them into `scratch` (read first, so that the mapped bytes stay shown); false when reading
-  // failed. On return the bytes are mapped at `base`, or the mapping failed and *mapped is false.
+  // Whether mapping `bytes` of the file took more than twice as long as reading them into
+  // `scratch`, timed on the bytes after those from file offset `offset` where the file has as
+  // many (else on those), each way's first use paid beforehand; false when reading failed. On
+  // return the bytes from `offset` are mapped at `base`, or mapping failed and *mapped is false.
   bool ReadingCheaper(char* base, size_t bytes, off_t offset, char* scratch, bool* mapped);
 
   int fd_;

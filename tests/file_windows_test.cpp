@@ -22,10 +22,16 @@ TEST(FileWindows, ShowTheFileInOrderBetweenZeros) {
   const auto page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   std::vector<char> scratch(std::max(FileWindows::kTrialBytes, 3 * page));
   for (int round = 0; round < 60; ++round) {
-    std::string bytes(std::uniform_int_distribution<size_t>(12 * page, 20 * page)(random), '\0');
+    // Some files end within the pages that time reading against mapping.
+    const bool short_file = round % 15 == 0;
+    std::string bytes(
+        std::uniform_int_distribution<size_t>(short_file ? 2 * page + 1 : 12 * page,
+                                              short_file ? 4 * page : 20 * page)(random),
+        '\0');
     for (char& c : bytes) c = static_cast<char>(random() % 255 + 1);
     const auto offset = std::uniform_int_distribution<size_t>(0, 2 * page)(random);
-    const int change = round % 3;  // after the windows: 0 none, 1 the file grows, 2 it shrinks
+    // After the windows: 0 nothing changes, 1 the file grows, 2 it shrinks.
+    const int change = short_file ? 0 : round % 3;
     const bool first_only = round % 4 == 3;
     const int changed_after = first_only ? 1 : 2;  // windows
     size_t cut = 0;  // where the file ends after it shrinks: past what the windows showed
@@ -58,7 +64,9 @@ TEST(FileWindows, ShowTheFileInOrderBetweenZeros) {
         ASSERT_EQ(ftruncate(fd, static_cast<off_t>(cut)), 0);
       }
     }
-    ASSERT_EQ(count > 1, !first_only) << round;
+    if (!short_file) {
+      ASSERT_EQ(count > 1, !first_only) << round;
+    }
     if (change == 2 && !first_only) {
       ASSERT_EQ(next, FileWindows::Next::kLost) << round;
       ASSERT_EQ(windows.Lost(), kInputShrank);
