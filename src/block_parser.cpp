@@ -688,8 +688,7 @@ __attribute__((target(MAXMEDIAN_AVX512))) BlockParse ParseAvx512(const char* p, 
 
 #if defined(__x86_64__)
 __attribute__((target("avx2,bmi"))) const char* SkipSpaceAvx2(const char* p) {
-  for (; AllSpace64(p); p += 64) {
-  }
+  for (; AllSpace64(p); p += 64) _mm_prefetch(p + kBlockPrefetch, _MM_HINT_T0);
   const uint64_t space = SpaceMask32(Load32(p)) | SpaceMask32(Load32(p + 32)) << 32;
   return p + std::countr_one(space);
 }
