@@ -364,9 +364,16 @@ class CountSweep {
 // Sorts the n costs of a bucket at `costs`: up to kRankedCosts of them by ranking each against
 // all the others, in loops that compile to vector compares and adds with no branch on the costs
 // (std::sort mispredicted at most of its comparisons there); more by std::sort. Equal costs are
-// ranked by place, so that every rank is taken once.
+// ranked by place, so that every rank is taken once. Costs that entered in falling order, as
+// where the records' costs fall as their values rise, are only reversed.
 constexpr size_t kRankedCosts = 64;
 inline void SortBucket(int32_t* costs, size_t n) {
+  size_t falling = 1;
+  while (falling < n && costs[falling] <= costs[falling - 1]) ++falling;
+  if (falling >= n) {
+    std::reverse(costs, costs + n);
+    return;
+  }
   if (n > kRankedCosts) {
     std::sort(costs, costs + n);
     return;
