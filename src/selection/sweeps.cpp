@@ -142,6 +142,10 @@ int32_t* AlignedHeap(int32_t* at) {
   return at + (((address + 63) & ~uintptr_t{63}) - address) / sizeof(int32_t);
 }
 
+// How far ahead of its pass a sweep over a large case fetches records: a large case's records
+// come from memory, and the processor's own prefetching falls behind in the backward sweep.
+constexpr int64_t kRecordsAhead = 256;
+
 // In the sweeps below, the i-th record passed (from 0) is record[i * step]. A sweep writes the
 // sum of the cheapest costs passed before pass i, for the passes from h on, to out[(i - h) *
 // out_step] (for the heap sweep, relative to the first pass of each run).
@@ -328,6 +332,7 @@ class CountSweep {
     uint32_t* const marks = marks_;
     for (int64_t i = from; i < to; ++i) {
       out[(i - from) * out_step] = S;
+      __builtin_prefetch(record_ + std::min(i + kRecordsAhead, to - 1) * step_);
       const uint32_t offset = Offset(record_[i * step_].second);
       const bool enters = offset < top;  // an equal cost leaves the sum as it is
       S += enters ? int64_t{offset} - int64_t{top} : 0;
@@ -445,7 +450,10 @@ class BucketSweep {
     SortBucket(cost_ + begin_[top_bucket_], fill_[top_bucket_] - begin_[top_bucket_]);
   }
 
-  // As HeapSweep::Run, for any number of passes.
+  // As HeapSweep::Run, for any number of passes. Whether a cost enters is a coin toss through
+  // much of a sweep, so entering a bucket below the top is written without a branch: a cost
+  // that does not enter is stored to a place of no account and counts nothing. Only costs of
+  // the top bucket and the top's moves to the next bucket branch.
   void Run(int64_t from, int64_t to, int64_t* out, ptrdiff_t out_step) {
     int64_t S = S_;  // S: sum of the cheapest costs passed, widened so that it never wraps
     size_t top_bucket = top_bucket_;
@@ -456,26 +464,34 @@ class BucketSweep {
     // make it be read again: costs and fills share Q's storage.
     uint32_t top_fill = fill[top_bucket];
     int32_t top = cost_of[top_fill - 1];
+    int32_t ignored;  // where a cost that does not enter is stored
     for (int64_t i = from; i < to; ++i) {
       out[(i - from) * out_step] = S;
+      __builtin_prefetch(record_ + std::min(i + kRecordsAhead, to - 1) * step_);
       const int32_t cost = record_[i * step_].second;
-      if (cost >= top) continue;  // an equal cost leaves the sum as it is
-      S += int64_t{cost} - top;
-      // The top leaves; the cost enters its bucket, at or below the top's.
-      if (const size_t b = Bucket(cost); b == top_bucket) {
+      const size_t b = Bucket(cost);
+      if (b == top_bucket) [[unlikely]] {
+        if (cost >= top) continue;  // an equal cost leaves the sum as it is
+        S += int64_t{cost} - top;
         uint32_t at = top_fill - 1;
         for (; at > begin[b] && cost_of[at - 1] > cost; --at) cost_of[at] = cost_of[at - 1];
         cost_of[at] = cost;
-      } else {
-        cost_of[fill[b]++] = cost;
-        if (--top_fill == begin[top_bucket]) {  // down to the next bucket with costs
-          fill[top_bucket] = top_fill;
-          do {
-            --top_bucket;
-          } while (fill[top_bucket] == begin[top_bucket]);
-          top_fill = fill[top_bucket];
-          SortBucket(cost_of + begin[top_bucket], top_fill - begin[top_bucket]);
-        }
+        top = cost_of[top_fill - 1];
+        continue;
+      }
+      // A cost of a lower bucket enters (and the top leaves) when it is below the top.
+      const bool enters = cost < top;
+      *(enters ? cost_of + fill[b] : &ignored) = cost;
+      fill[b] += enters;
+      S += enters ? int64_t{cost} - top : 0;
+      top_fill -= enters;
+      if (top_fill == begin[top_bucket]) [[unlikely]] {  // down to the next bucket with costs
+        fill[top_bucket] = top_fill;
+        do {
+          --top_bucket;
+        } while (fill[top_bucket] == begin[top_bucket]);
+        top_fill = fill[top_bucket];
+        SortBucket(cost_of + begin[top_bucket], top_fill - begin[top_bucket]);
       }
       top = cost_of[top_fill - 1];
     }
