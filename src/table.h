@@ -29,8 +29,8 @@ inline constexpr size_t kHugePage = size_t{2} << 20;
 // is not that much memory.
 void* Allocate(size_t bytes) noexcept;
 // Puts in place the pages of bytes [from, to) of storage that Allocate(bytes) returned, as the
-// first writes to them would: for a small block the pages wholly inside, for a large one every
-// huge page's worth that meets the range. Advice, which the system may ignore.
+// first writes to them would: the small pages wholly inside, or for a large block in huge pages
+// every huge page's worth that meets the range. Advice, which the system may ignore.
 void Prefault(void* block, size_t bytes, size_t from, size_t to) noexcept;
 // Moves storage that Allocate(bytes) returned, bytes >= kHugeThreshold, to a block of `grown`
 // bytes, more than `bytes`, with the same contents, and returns it; returns null, changing
