@@ -90,6 +90,7 @@ __attribute__((target("avx2,bmi"))) char* FormatRecordsAvx2(const Record* record
 
 // Large enough that a write costs little per byte, small enough to stay out of huge pages.
 constexpr size_t kOutputBuffer = size_t{1} << 18;
+static_assert(kOutputBuffer < table_memory::kHugeThreshold, "see kHugeThreshold");
 // The most bytes a record takes: two numbers, each after a space.
 constexpr size_t kMaxRecordBytes = 2 * (1 + BufferedWriter::kMaxNumber);
 

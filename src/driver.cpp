@@ -74,7 +74,7 @@ class Run {
   }
 
  private:
-  // The most records reserved from a header's count before they arrive: just under a megabyte,
+  // The most records reserved from a header's count before they arrive: just under 288 KiB,
   // so that the reservation stays in small pages, which cost no memory until records arrive (a
   // huge page would be faulted in whole by the first record). A case that claims more starts
   // with a quarter of that, which is less to copy when the table grows, with the records that

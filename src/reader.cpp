@@ -66,6 +66,8 @@ IntReader::IntReader(ByteSource& source, std::function<bool()> before_read, size
   // empty, which ok() reports. Wide loads read the room before the data and the padding after
   // its NUL: give them a value, although no result depends on it. Only they are set, so that a
   // short input does not fault in every page of the buffer.
+  static_assert(kLookBehind + kDefaultBufferSize + 1 + kPadding < table_memory::kHugeThreshold,
+                "the buffer stays in small pages: see kHugeThreshold");
   if (buffer_.Resize(kLookBehind + buffer_size_ + 1 + kPadding)) {
     std::memset(buffer_.data(), 0, kLookBehind + 1 + kPadding);
   }
