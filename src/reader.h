@@ -101,7 +101,9 @@ enum class ReadStatus {
 // each token as an optional sign followed by decimal digits, leading zeros allowed.
 class IntReader {
  public:
-  static constexpr size_t kDefaultBufferSize = size_t{1} << 18;
+  // Small enough that what a read copies is still in the second-level cache when the parser
+  // reaches it: 256 KiB took 1.08 times as long on input that is mostly white space.
+  static constexpr size_t kDefaultBufferSize = size_t{1} << 17;
   static constexpr size_t kPrefixBytes = 16;  // how much of a bad token messages quote
 
   // `before_read` runs before every read from `source`, any of which may wait for input; when it

@@ -23,8 +23,8 @@ namespace table_memory {
 // Blocks of at least this many bytes are mappings of their own, aligned to huge pages, and use
 // them where they are faster to fault in than small pages (see table.cpp): where each fault
 // traps to the hypervisor, the small pages of a block this size cost several times a huge page
-// the guest holds. The reader's and writers' buffers of 256 KiB stay below it, in small pages,
-// as a short input writes only their first few.
+// the guest holds. The reader's buffer and the converter's output buffer stay below it, in
+// small pages, as a short input writes only their first few.
 inline constexpr size_t kHugeThreshold = size_t{288} << 10;
 // The size of a huge page.
 inline constexpr size_t kHugePage = size_t{2} << 20;
