@@ -102,7 +102,7 @@ enum class ReadStatus {
 class IntReader {
  public:
   // Small enough that what a read copies is still in the second-level cache when the parser
-  // reaches it: 256 KiB took 1.08 times as long on input that is mostly white space.
+  // reaches it: 256 KiB took 1.06 times as long on input that is mostly white space.
   static constexpr size_t kDefaultBufferSize = size_t{1} << 17;
   static constexpr size_t kPrefixBytes = 16;  // how much of a bad token messages quote
 
