@@ -43,9 +43,16 @@ std::optional<int32_t> AnswerCase(const CaseHeader& header, const CostSpan& cost
   // its costs, where ordering and sweeping take dozens. Small cases would pay more for the check
   // than it saves.
   if (costs.span > 0 && BudgetRulesOutEveryChoice(header, tables.a.data() + 1, costs)) return -1;
-  if (!PrepareTables(header, tables, costs)) return std::nullopt;
   // Nothing needs d before the backward sweep writes it, so ordering borrows it as scratch.
-  OrderRecords(std::span<Record>(tables.a.data() + 1, static_cast<size_t>(header.C)), tables.d);
+  const auto C = static_cast<size_t>(header.C);
+  if (tables.d.size() <= C && !tables.d.Resize(C + 1, Pages::kNow)) return std::nullopt;
+  OrderRecords(std::span<Record>(tables.a.data() + 1, C), tables.d);
+  // A large case whose budget the last possible middle meets, as where costs are of both signs
+  // and the budget generous, has that middle's value for its answer, without sweeps.
+  if (costs.span > 0 && TopMiddleFits(header, tables.a.data() + 1, costs)) {
+    return std::max(-1, tables.a[C - static_cast<size_t>(h)].first);
+  }
+  if (!PrepareTables(header, tables, costs)) return std::nullopt;
   return SelectMiddle(header, tables);
 }
 

@@ -104,5 +104,42 @@ TEST(Scan, BudgetBoundNeverRulesOutAChoiceThatFits) {
   EXPECT_GT(clearly_over, 100);
 }
 
+// The same kinds of costs, in value order, with budgets around the cost of the last possible
+// middle: the bound claims it only when it fits, and does claim most that fit by a margin.
+TEST(Scan, TopMiddleBoundClaimsOnlyAMiddleThatFits) {
+  std::mt19937 random(37);
+  auto pick = [&](int64_t lo, int64_t hi) {
+    return std::uniform_int_distribution<int64_t>(lo, hi)(random);
+  };
+  int claimed = 0, clearly_under = 0;
+  for (int round = 0; round < 3000; ++round) {
+    const auto C = static_cast<int32_t>(round % 10 == 0 ? pick(4096, 6000) : pick(1, 300));
+    const int64_t lo = pick(kMin32, kMax32), hi = std::min<int64_t>(kMax32, lo + pick(0, 1 << 22));
+    std::vector<Record> records(static_cast<size_t>(C));
+    for (Record& record : records)
+      record = {static_cast<int32_t>(pick(0, 9)), static_cast<int32_t>(pick(lo, hi))};
+    std::sort(records.begin(), records.end());
+    const int64_t h = pick(0, (C - 1) / 2), top = C - h - 1;
+    std::vector<int64_t> before;
+    for (int64_t k = 0; k < top; ++k) before.push_back(records[k].second);
+    std::sort(before.begin(), before.end());
+    int64_t cost = std::accumulate(before.begin(), before.begin() + h, int64_t{0});
+    for (int64_t k = top; k < C; ++k) cost += records[k].second;
+    const int64_t F =
+        std::clamp<int64_t>(cost + pick(-(int64_t{1} << 12), 1 << 16) * (h + 1), kMin32, kMax32);
+    const auto [least, most] =
+        std::minmax_element(records.begin(), records.end(),
+                            [](const Record& x, const Record& y) { return x.second < y.second; });
+    const bool fits =
+        TopMiddleFits({static_cast<int32_t>(2 * h + 1), C, static_cast<int32_t>(F)}, records.data(),
+                      {least->second, int64_t{most->second} - least->second + 1});
+    ASSERT_TRUE(!fits || cost <= F) << round;
+    claimed += fits;
+    clearly_under += cost + (h + 1) * (1 << 12) < F;
+  }
+  EXPECT_GE(claimed, clearly_under * 9 / 10);
+  EXPECT_GT(clearly_under, 100);
+}
+
 }  // namespace
 }  // namespace maxmedian

@@ -5,6 +5,7 @@
 #include <array>
 #include <bit>
 #include <cstddef>
+#include <optional>
 
 #include "selection/selection.h"
 
@@ -20,27 +21,29 @@ int32_t ScanMiddle(const CaseHeader& header, const Tables& tables, int64_t first
   return answer;
 }
 
-bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records,
-                               const CostSpan& costs) {
-  const auto C = static_cast<size_t>(header.C);
-  const auto need = static_cast<size_t>(2 * HalfSize(header.N) + 1);
-  // A sample first: where the cheapest choice it suggests fits the budget, the count below would
-  // almost surely not rule the case out, and the pass over every cost is saved.
-  constexpr size_t kSample = 512;
-  if (C >= 8 * kSample) {
-    std::array<int32_t, kSample> sample;
-    for (size_t j = 0; j < kSample; ++j) sample[j] = records[j * C / kSample].second;
-    const size_t take = (need * kSample + C - 1) / C;  // 1 to kSample
-    std::nth_element(sample.begin(), sample.begin() + (take - 1), sample.end());
-    int64_t sampled = 0;
-    for (size_t j = 0; j < take; ++j) sampled += sample[j];
-    if (static_cast<double>(sampled) * static_cast<double>(need) / static_cast<double>(take) <=
-        header.F) {
-      return false;
-    }
-  }
-  // Costs are counted by range, 2^kBits ranges over the span of the case's costs: the cheapest
-  // 2h + 1 costs cost at least the least cost of each range times how many of them fall in it.
+namespace {
+
+// An estimate of the sum of the `need` cheapest costs of the n records at `records` (need <= n),
+// from a sample of kSample of them, or nothing when n is too small for the sample to save a
+// pass over them all.
+constexpr size_t kSample = 512;
+std::optional<double> SampledCheapestSum(const Record* records, size_t n, size_t need) {
+  if (n < 8 * kSample) return std::nullopt;
+  if (need == 0) return 0.0;
+  std::array<int32_t, kSample> sample;
+  for (size_t j = 0; j < kSample; ++j) sample[j] = records[j * n / kSample].second;
+  const size_t take = (need * kSample + n - 1) / n;  // 1 to kSample
+  std::nth_element(sample.begin(), sample.begin() + (take - 1), sample.end());
+  int64_t sampled = 0;
+  for (size_t j = 0; j < take; ++j) sampled += sample[j];
+  return static_cast<double>(sampled) * static_cast<double>(need) / static_cast<double>(take);
+}
+
+// Bounds on the sum of the `need` cheapest costs of the n records at `records` (need <= n),
+// whose costs lie within `costs`, from one pass that counts them by range: 2^kBits ranges over
+// the span, each cost taken as the least or as the largest of its range.
+int64_t BoundCheapestSum(const Record* records, size_t n, size_t need, const CostSpan& costs,
+                         bool from_above) {
   constexpr int kBits = 11;
   constexpr size_t kRanges = size_t{1} << kBits;
   const int32_t least = costs.least;
@@ -53,19 +56,53 @@ bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records,
   // increment.
   std::array<std::array<uint32_t, kRanges>, 4> counts{};
   size_t i = 0;
-  for (; i + 4 <= C; i += 4) {
+  for (; i + 4 <= n; i += 4) {
     for (size_t k = 0; k < 4; ++k) ++counts[k][range(records[i + k].second)];
   }
-  for (; i < C; ++i) ++counts[0][range(records[i].second)];
+  for (; i < n; ++i) ++counts[0][range(records[i].second)];
+  const int64_t most = int64_t{least} + static_cast<int64_t>(span);
   int64_t left = static_cast<int64_t>(need);  // of the cheapest costs, those not yet counted
-  int64_t least_total = 0;  // at most 2^31 costs of at most 2^31 each: no overflow
+  int64_t total = 0;  // at most 2^31 costs of at most 2^31 each: no overflow
   for (size_t r = 0; r < kRanges && left > 0; ++r) {
     const int64_t in_range = int64_t{counts[0][r]} + counts[1][r] + counts[2][r] + counts[3][r];
     const int64_t taken = std::min(in_range, left);
-    least_total += taken * (least + (static_cast<int64_t>(r) << shift));
+    const int64_t edge = from_above
+                             ? std::min(most, least + ((static_cast<int64_t>(r) + 1) << shift) - 1)
+                             : least + (static_cast<int64_t>(r) << shift);
+    total += taken * edge;
     left -= taken;
   }
-  return least_total > header.F;
+  return total;
+}
+
+}  // namespace
+
+bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records,
+                               const CostSpan& costs) {
+  const auto C = static_cast<size_t>(header.C);
+  const auto need = static_cast<size_t>(2 * HalfSize(header.N) + 1);
+  // Where the cheapest choice a sample suggests fits the budget, the count would almost surely
+  // not rule the case out, and the pass over every cost is saved.
+  if (const auto sampled = SampledCheapestSum(records, C, need); sampled && *sampled <= header.F) {
+    return false;
+  }
+  // The cheapest 2h + 1 costs cost at least the least cost of each range times how many of them
+  // fall in it.
+  return BoundCheapestSum(records, C, need, costs, false) > header.F;
+}
+
+bool TopMiddleFits(const CaseHeader& header, const Record* records, const CostSpan& costs) {
+  const int64_t C = header.C, h = HalfSize(header.N);
+  const int64_t top = C - h - 1;  // of records[0..C), the last that has h records after it
+  int64_t fixed = 0;              // its own cost and those of the h records after it
+  for (int64_t k = top; k < C; ++k) fixed += records[k].second;
+  // The h cheapest before it: where a sample suggests they do not fit, the pass is saved.
+  const auto before = static_cast<size_t>(top), need = static_cast<size_t>(h);
+  if (const auto sampled = SampledCheapestSum(records, before, need);
+      sampled && *sampled + static_cast<double>(fixed) > header.F) {
+    return false;
+  }
+  return BoundCheapestSum(records, before, need, costs, true) + fixed <= header.F;
 }
 
 int32_t SelectMiddle(const CaseHeader& header, Tables& tables) {
