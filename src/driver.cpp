@@ -20,7 +20,7 @@ namespace {
 
 // From this many records on, the span of a case's costs is taken while its records are read, and
 // its costs are checked against its budget before it is ordered.
-constexpr int32_t kBoundMinRecords = 16384;
+constexpr int32_t kBoundMinRecords = 8192;
 
 // The answer when a choice is one record (h = 0): the largest value of a record within the
 // budget, or -1 when there is none or it is below -1. One pass, without ordering or sweeps.

@@ -112,7 +112,7 @@ std::vector<int64_t> CheapestSums(const std::vector<Record>& records, int64_t h)
   return testing::CheapestSumsBefore(costs, h);
 }
 
-// Larger cases (a hundred to four thousand records, and one in eight of 16,384 or more, which
+// Larger cases (a hundred to four thousand records, and one in eight of 8,192 or more, which
 // are bounded before they are swept; costs narrow or spread, of both signs), against the answer
 // computed plainly: the records in order, the h cheapest costs on each side of every position,
 // and the largest value whose choice fits, with budgets that some fit.
@@ -121,7 +121,7 @@ TEST_P(DriverAtCpuLevel, MatchesAPlainComputationOnLargerCases) {
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
   std::string input, want;
   for (int n = 0; n < 40; ++n) {
-    const int C = n % 8 == 7 ? pick(16384, 20000) : pick(100, 4000), h = pick(0, (C - 1) / 2);
+    const int C = n % 8 == 7 ? pick(8192, 20000) : pick(100, 4000), h = pick(0, (C - 1) / 2);
     const int spread = std::vector<int>{3, 1000, 1000000000}[pick(0, 2)];
     std::vector<Record> records(C);
     for (Record& r : records) r = {pick(-C, C), pick(n % 2 ? 0 : -spread, spread)};
