@@ -148,7 +148,7 @@ void Prefault(void* block, size_t bytes, size_t from, size_t to) noexcept {
     PutLargeInPlace(start, HugeSize(bytes), from, to);
   } else {
     // Small pages are put in place at once in large blocks as in small ones: where each fault
-    // traps to the hypervisor, faulting them in as written took 20 times as long.
+    // traps to the hypervisor, a page faulted in as written took twice as long in all.
     PopulateSmall(start, from, to);
   }
 }
