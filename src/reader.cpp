@@ -313,6 +313,13 @@ void IntReader::AddPiece(const char* p, const char* end, TokenState& token) {
     token.negative = *p++ == '-';
   }
   token.length += size;
+  // Leading zeros, which change nothing, at a compare a word: a token cut by a read may be tens
+  // of thousands of them.
+  if (token.magnitude == 0 && token.is_integer) {
+    const char* const zeros = p;
+    while (end - p >= 8 && Load8(p) == 0x3030303030303030u) p += 8;
+    token.has_digits = token.has_digits || p > zeros;
+  }
   // Past every 32-bit magnitude: the value stops growing here, so that no digit count overflows.
   constexpr uint64_t kPast = uint64_t{0x80000000u} + 1;
   for (; end - p >= 8 && token.is_integer; p += 8) {
