@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <numeric>
 #include <random>
 #include <vector>
@@ -104,29 +105,37 @@ TEST(Scan, BudgetBoundNeverRulesOutAChoiceThatFits) {
   EXPECT_GT(clearly_over, 100);
 }
 
-// The same kinds of costs, in value order, with budgets around the cost of the last possible
-// middle: the bound claims it only when it fits, and does claim most that fit by a margin.
+// The same kinds of costs, with values that tie often or seldom, in order, and budgets around
+// the cost of the first middle of the largest value a middle can have: the bound claims it
+// only when it fits, and does claim most that fit by a margin.
 TEST(Scan, TopMiddleBoundClaimsOnlyAMiddleThatFits) {
   std::mt19937 random(37);
   auto pick = [&](int64_t lo, int64_t hi) {
     return std::uniform_int_distribution<int64_t>(lo, hi)(random);
   };
+  auto cheapest = [](std::vector<int64_t> costs, int64_t h) {
+    std::sort(costs.begin(), costs.end());
+    return std::accumulate(costs.begin(), costs.begin() + h, int64_t{0});
+  };
   int claimed = 0, clearly_under = 0;
   for (int round = 0; round < 3000; ++round) {
     const auto C = static_cast<int32_t>(round % 10 == 0 ? pick(4096, 6000) : pick(1, 300));
     const int64_t lo = pick(kMin32, kMax32), hi = std::min<int64_t>(kMax32, lo + pick(0, 1 << 22));
+    const int64_t values = std::array<int64_t, 3>{0, 9, kMax32}[round % 3];
     std::vector<Record> records(static_cast<size_t>(C));
-    for (Record& record : records)
-      record = {static_cast<int32_t>(pick(0, 9)), static_cast<int32_t>(pick(lo, hi))};
+    for (Record& record : records) {
+      record = {static_cast<int32_t>(pick(0, values)), static_cast<int32_t>(pick(lo, hi))};
+    }
     std::sort(records.begin(), records.end());
-    const int64_t h = pick(0, (C - 1) / 2), top = C - h - 1;
-    std::vector<int64_t> before;
-    for (int64_t k = 0; k < top; ++k) before.push_back(records[k].second);
-    std::sort(before.begin(), before.end());
-    int64_t cost = std::accumulate(before.begin(), before.begin() + h, int64_t{0});
-    for (int64_t k = top; k < C; ++k) cost += records[k].second;
+    const int64_t h = pick(0, (C - 1) / 2);
+    int64_t at = C - h - 1;
+    while (at > h && records[at - 1].first == records[at].first) --at;
+    std::vector<int64_t> before, after;
+    for (int64_t k = 0; k < C; ++k) (k < at ? before : after).push_back(records[k].second);
+    after.erase(after.begin());
+    const int64_t cost = cheapest(before, h) + records[at].second + cheapest(after, h);
     const int64_t F =
-        std::clamp<int64_t>(cost + pick(-(int64_t{1} << 12), 1 << 16) * (h + 1), kMin32, kMax32);
+        std::clamp<int64_t>(cost + pick(-(int64_t{1} << 16), 1 << 16) * (h + 1), kMin32, kMax32);
     const auto [least, most] =
         std::minmax_element(records.begin(), records.end(),
                             [](const Record& x, const Record& y) { return x.second < y.second; });
@@ -135,7 +144,7 @@ TEST(Scan, TopMiddleBoundClaimsOnlyAMiddleThatFits) {
                       {least->second, int64_t{most->second} - least->second + 1});
     ASSERT_TRUE(!fits || cost <= F) << round;
     claimed += fits;
-    clearly_under += cost + (h + 1) * (1 << 12) < F;
+    clearly_under += cost + 2 * h * (1 << 12) < F;
   }
   EXPECT_GE(claimed, clearly_under * 9 / 10);
   EXPECT_GT(clearly_under, 100);

@@ -94,15 +94,30 @@ bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records,
 bool TopMiddleFits(const CaseHeader& header, const Record* records, const CostSpan& costs) {
   const int64_t C = header.C, h = HalfSize(header.N);
   const int64_t top = C - h - 1;  // of records[0..C), the last that has h records after it
-  int64_t fixed = 0;              // its own cost and those of the h records after it
-  for (int64_t k = top; k < C; ++k) fixed += records[k].second;
-  // The h cheapest before it: where a sample suggests they do not fit, the pass is saved.
-  const auto before = static_cast<size_t>(top), need = static_cast<size_t>(h);
-  if (const auto sampled = SampledCheapestSum(records, before, need);
-      sampled && *sampled + static_cast<double>(fixed) > header.F) {
+  // Every middle of the top's value answers alike: the first of them, which has the cheapest
+  // cost of them and the most records after it, is the one judged.
+  const Record* const first_of_value =
+      std::lower_bound(records + h, records + top, records[top].first,
+                       [](const Record& r, int32_t value) { return r.first < value; });
+  const auto at = static_cast<size_t>(first_of_value - records);
+  const auto need = static_cast<size_t>(h), after = static_cast<size_t>(C) - at - 1;
+  // The h cheapest before it and after it, each bounded from above; where only h are after it,
+  // their sum is exact. Where a sample suggests that they do not fit, the passes are saved.
+  int64_t exact_after = 0;
+  if (after == need) {
+    for (size_t k = at + 1; k < static_cast<size_t>(C); ++k) exact_after += records[k].second;
+  }
+  const int64_t own = records[at].second;
+  const auto before_sampled = SampledCheapestSum(records, at, need);
+  const auto after_sampled = after == need ? std::optional<double>(static_cast<double>(exact_after))
+                                           : SampledCheapestSum(records + at + 1, after, need);
+  if (before_sampled && after_sampled &&
+      *before_sampled + *after_sampled + static_cast<double>(own) > header.F) {
     return false;
   }
-  return BoundCheapestSum(records, before, need, costs, true) + fixed <= header.F;
+  const int64_t after_bound =
+      after == need ? exact_after : BoundCheapestSum(records + at + 1, after, need, costs, true);
+  return BoundCheapestSum(records, at, need, costs, true) + after_bound + own <= header.F;
 }
 
 int32_t SelectMiddle(const CaseHeader& header, Tables& tables) {

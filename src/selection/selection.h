@@ -99,12 +99,14 @@ int32_t ScanMiddle(const CaseHeader& header, const Tables& tables, int64_t first
 bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records,
                                const CostSpan& costs);
 
-// Whether the last position that can be a middle, C - h, fits the budget for sure: the C records
-// at `records` stand in order, 0 <= 2h + 1 <= C, and their costs lie within `costs` (span > 0).
-// Its own cost and the h after it are fixed, and the h cheapest before it are bounded from above
-// by a count of their costs by range in one pass. Where it fits, no other middle has a larger
-// value, and the case needs no sweeps. False decides nothing: it also comes at once, without the
-// pass, when a sample of the costs before it suggests that they do not fit. Allocates nothing.
+// Whether a middle of the largest value a middle can have, that of position C - h, fits the
+// budget for sure: the C records at `records` stand in order, 0 <= 2h + 1 <= C, and their costs
+// lie within `costs` (span > 0). The first position of that value that has h records before it
+// is judged: the h cheapest costs on each side of it are bounded from above by a count of their
+// costs by range, one pass over the case (the h after the last possible middle are summed
+// exactly). Where it fits, the answer is that value, and the case needs no sweeps. False
+// decides nothing: it also comes at once, without the pass, when samples of the costs suggest
+// that the middle does not fit. Allocates nothing.
 bool TopMiddleFits(const CaseHeader& header, const Record* records, const CostSpan& costs);
 
 // The engine on one case whose records stand in order at a[1..C] in prepared tables: the
