@@ -42,6 +42,9 @@ can, maxmedian answers -1 from a count of the costs, without ordering them):
   costly-K    one case of K records whose values and costs run from 0 to 10^9, h = C/8, F = 2^31 - 1
   spread-K    1,000,000 records in cases of K records each whose costs run from -10^9 to 10^9,
               h = C/4, F = 0
+  fewer-K     one case of 4,000,000 records whose costs run from 0 to 10^6, with h = K and a
+              budget near the cheapest choice's: far fewer costs kept than records
+  fewer-wide-K  the same with costs from 0 to 10^9
 """
 import random
 import sys
@@ -201,6 +204,12 @@ def generate(name, scale, write):
         for _ in range(max(1, count(1000000) // K)):
             records = [(rand.randint(0, 10**9), rand.randint(-10**9, 10**9)) for _ in range(K)]
             write(lines(2 * (K // 4) + 1, records, 0))
+    elif name.startswith("fewer-"):
+        wide = name.startswith("fewer-wide-")
+        h = int(name[len("fewer-wide-" if wide else "fewer-"):])
+        records = [(rand.randint(0, 10**9), rand.randint(0, 10**9 if wide else 10**6))
+                   for _ in range(count(4000000))]
+        write(large_case(rand, 2 * h + 1, records))
     elif name.startswith("costly-"):
         C = count(int(name[len("costly-"):]))
         records = [(rand.randint(0, 10**9), rand.randint(0, 10**9)) for _ in range(C)]

@@ -166,6 +166,10 @@ constexpr int64_t kCountSpanPerRecord = 2;
 // From this many costs in the heap on, a sweep keeps them in buckets instead, where they are not
 // counted and do not crowd into a few buckets.
 constexpr int64_t kBucketSweepMin = 128;
+// Counts and buckets only where the heap would hold at least a 64th of the records: a heap that
+// small beside the case takes few of the costs passed (about h times the log of C / h) and stays
+// in cache, where counts or buckets cost a table as large as the span or the case.
+constexpr int64_t kHeapShareMin = 64;
 
 // The span of the costs of C >= 1 records from `record` on.
 CostSpan SpanOfCosts(const Record* record, int64_t C) {
@@ -663,7 +667,7 @@ bool PrepareTables(const CaseHeader& header, Tables& tables, const CostSpan& mea
   const Record* const records = tables.a.data() + 1;
   const size_t heap = 2 * static_cast<size_t>(h) + kHeapSweepExtra;
   const int64_t kept = 2 * h < C ? HeapSize(h, C - 2 * h) : 0;
-  if (kept >= kBucketSweepMin) {
+  if (kept >= kBucketSweepMin && kept >= C / kHeapShareMin) {
     const CostSpan costs = measured.span > 0 ? measured : SpanOfCosts(records, C);
     if (kept >= kCountSweepMin && costs.span <= kCountSpanPerRecord * C &&
         tables.Q.Reserve(std::max(heap, CountSweep::Storage(static_cast<size_t>(costs.span))),
