@@ -43,17 +43,26 @@ std::optional<int32_t> AnswerCase(const CaseHeader& header, const CostSpan& cost
   // its costs, where ordering and sweeping take dozens. Small cases would pay more for the check
   // than it saves.
   if (costs.span > 0 && BudgetRulesOutEveryChoice(header, tables.a.data() + 1, costs)) return -1;
+  // Records too costly for any choice within the budget, as where h is small and the budget near
+  // the cheapest choice's, are dropped before ordering: every choice that fits keeps its records,
+  // so the answer stays.
+  CaseHeader kept = header;
+  CostSpan kept_costs = costs;
+  if (costs.span > 0) {
+    kept.C = KeepRecordsAChoiceCanHold(header, tables.a.data() + 1, kept_costs, tables.Q);
+    if (2 * h + 1 > kept.C) return -1;
+  }
   // Nothing needs d before the backward sweep writes it, so ordering borrows it as scratch.
-  const auto C = static_cast<size_t>(header.C);
+  const auto C = static_cast<size_t>(kept.C);
   if (tables.d.size() <= C && !tables.d.Resize(C + 1, Pages::kNow)) return std::nullopt;
   OrderRecords(std::span<Record>(tables.a.data() + 1, C), tables.d);
   // A large case whose budget the last possible middle meets, as where costs are of both signs
   // and the budget generous, has that middle's value for its answer, without sweeps.
-  if (costs.span > 0 && TopMiddleFits(header, tables.a.data() + 1, costs)) {
+  if (costs.span > 0 && TopMiddleFits(kept, tables.a.data() + 1, kept_costs)) {
     return std::max(-1, tables.a[C - static_cast<size_t>(h)].first);
   }
-  if (!PrepareTables(header, tables, costs)) return std::nullopt;
-  return SelectMiddle(header, tables);
+  if (!PrepareTables(kept, tables, kept_costs)) return std::nullopt;
+  return SelectMiddle(kept, tables);
 }
 
 // One run over one input: the reader, the writer and what the cases share.

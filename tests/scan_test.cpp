@@ -150,5 +150,44 @@ TEST(Scan, TopMiddleBoundClaimsOnlyAMiddleThatFits) {
   EXPECT_GT(clearly_under, 100);
 }
 
+// Records are dropped exactly where their cost and the 2h cheapest of the case exceed the budget,
+// budgets at and around that of the cheapest choice; the others stay, and so do their costs' span.
+TEST(Scan, DropsOnlyRecordsNoChoiceWithinTheBudgetCanHold) {
+  std::mt19937 random(41);
+  auto pick = [&](int64_t lo, int64_t hi) {
+    return std::uniform_int_distribution<int64_t>(lo, hi)(random);
+  };
+  Table<int32_t> scratch;
+  int dropped = 0;
+  for (int round = 0; round < 200; ++round) {
+    const auto C = static_cast<int32_t>(pick(4096, 12000));
+    const int64_t h = round % 4 == 0 ? pick(1, C / 2) : pick(1, 60), spread = pick(1, kMax32);
+    std::vector<Record> records(static_cast<size_t>(C));
+    for (Record& r : records)
+      r = {static_cast<int32_t>(pick(0, 9)), static_cast<int32_t>(pick(0, spread))};
+    std::vector<int32_t> costs;
+    for (const Record& r : records) costs.push_back(r.second);
+    std::sort(costs.begin(), costs.end());
+    const int64_t others = std::accumulate(costs.begin(), costs.begin() + 2 * h, int64_t{0});
+    const auto F = static_cast<int32_t>(std::min<int64_t>(
+        kMax32, others + costs[2 * h] + pick(-1, 1) * (round % 3 == 0 ? 1 : pick(0, spread))));
+    CostSpan span{costs.front(), int64_t{costs.back()} - costs.front() + 1};
+    std::vector<Record> kept = records;
+    const int32_t left = KeepRecordsAChoiceCanHold({static_cast<int32_t>(2 * h + 1), C, F},
+                                                   kept.data(), span, scratch);
+    std::vector<Record> want;
+    for (const Record& r : records) {
+      if (left == C || r.second + others <= F) want.push_back(r);
+    }
+    kept.resize(static_cast<size_t>(left));
+    std::sort(kept.begin(), kept.end());
+    std::sort(want.begin(), want.end());
+    ASSERT_EQ(kept, want) << round;
+    for (const Record& r : kept) ASSERT_LT(r.second - int64_t{span.least}, span.span) << round;
+    dropped += left < C;
+  }
+  EXPECT_GT(dropped, 50);
+}
+
 }  // namespace
 }  // namespace maxmedian

@@ -120,6 +120,54 @@ bool TopMiddleFits(const CaseHeader& header, const Record* records, const CostSp
   return BoundCheapestSum(records, at, need, costs, true) + after_bound + own <= header.F;
 }
 
+int32_t KeepRecordsAChoiceCanHold(const CaseHeader& header, Record* records, CostSpan& costs,
+                                  Table<int32_t>& scratch) {
+  const auto C = static_cast<size_t>(header.C);
+  const auto others = static_cast<size_t>(2 * HalfSize(header.N));  // of a choice, beside one
+  if (others == 0) return header.C;
+  const auto estimate = SampledCheapestSum(records, C, others);
+  if (!estimate) return header.C;
+  // Where a sample suggests that most records would stay, the two passes would cost more than
+  // the records they drop save.
+  std::array<int32_t, kSample> sample;
+  for (size_t j = 0; j < kSample; ++j) sample[j] = records[j * C / kSample].second;
+  const double bar_estimate = static_cast<double>(header.F) - *estimate;
+  const auto staying = static_cast<size_t>(std::count_if(
+      sample.begin(), sample.end(), [bar_estimate](int32_t cost) { return cost <= bar_estimate; }));
+  if (3 * staying > 2 * kSample) return header.C;
+  // The cheapest costs lie at or below a cost of the sample that about twice as many are below:
+  // one pass gathers those, and the sum of the cheapest is exact. Where the sample misled, too
+  // many or too few are gathered, and nothing is dropped.
+  const size_t rank = 2 * others * kSample / C + 8;
+  if (rank >= kSample) return header.C;
+  std::nth_element(sample.begin(), sample.begin() + static_cast<ptrdiff_t>(rank), sample.end());
+  const int32_t pivot = sample[rank];
+  const size_t room = std::min(C, 4 * others + C / 16);
+  if (!scratch.Reserve(room + 1)) return header.C;
+  int32_t* const gathered = scratch.data();
+  size_t found = 0;
+  for (size_t i = 0; i < C && found < room; ++i) {
+    gathered[found] = records[i].second;  // stays only when it is at or below the pivot
+    found += records[i].second <= pivot ? 1 : 0;
+  }
+  if (found >= room || found < others) return header.C;
+  std::nth_element(gathered, gathered + (others - 1), gathered + found);
+  int64_t cheapest = 0;  // at most 2^31 costs of at most 2^31 each: no overflow
+  for (size_t j = 0; j < others; ++j) cheapest += gathered[j];
+  // A record costlier than this is in no choice within the budget: the others of any choice
+  // cost at least the cheapest.
+  const int64_t bar = int64_t{header.F} - cheapest;
+  if (bar >= costs.least + costs.span - 1) return header.C;
+  size_t kept = 0;
+  for (size_t i = 0; i < C; ++i) {
+    const Record record = records[i];
+    records[kept] = record;
+    kept += record.second <= bar ? 1 : 0;
+  }
+  if (kept > 0) costs.span = std::min(costs.span, bar - costs.least + 1);
+  return static_cast<int32_t>(kept);
+}
+
 int32_t SelectMiddle(const CaseHeader& header, Tables& tables) {
   // The scan takes each block of lower sums while it is still in cache, and keeps the best.
   class BlockScan final : public LowerSumReader {

@@ -109,6 +109,15 @@ bool BudgetRulesOutEveryChoice(const CaseHeader& header, const Record* records,
 // that the middle does not fit. Allocates nothing.
 bool TopMiddleFits(const CaseHeader& header, const Record* records, const CostSpan& costs);
 
+// Moves to the front of the C records at `records` (in any order, 0 <= 2h + 1 <= C) those that a
+// choice within the budget can hold, and returns how many they are, narrowing `costs` (their
+// measured span, span > 0) to the costs of those left. A record whose cost and the 2h cheapest
+// costs of the case add up to more than F is in no such choice; the order of those left is
+// unspecified. Returns C, having moved nothing, where a sample of the costs suggests that few
+// would go, or where memory runs short for `scratch`, in which the cheapest costs are gathered.
+int32_t KeepRecordsAChoiceCanHold(const CaseHeader& header, Record* records, CostSpan& costs,
+                                  Table<int32_t>& scratch);
+
 // The engine on one case whose records stand in order at a[1..C] in prepared tables: the
 // backward sweep, then the forward sweep with the scan reading each block of lower sums as it is
 // filled. Returns the case's answer.
