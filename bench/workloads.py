@@ -45,6 +45,8 @@ can, maxmedian answers -1 from a count of the costs, without ordering them):
   fewer-K     one case of 4,000,000 records whose costs run from 0 to 10^6, with h = K and a
               budget near the cheapest choice's: far fewer costs kept than records
   fewer-wide-K  the same with costs from 0 to 10^9
+  generous-K  one case of 4,000,000 records whose costs run from 0 to 10^9, with h = K and
+              F = 2^31 - 1: a middle among the top values fits
 """
 import random
 import sys
@@ -210,6 +212,9 @@ def generate(name, scale, write):
         records = [(rand.randint(0, 10**9), rand.randint(0, 10**9 if wide else 10**6))
                    for _ in range(count(4000000))]
         write(large_case(rand, 2 * h + 1, records))
+    elif name.startswith("generous-"):
+        records = [(rand.randint(0, 10**9), rand.randint(0, 10**9)) for _ in range(count(4000000))]
+        write(lines(2 * int(name[len("generous-"):]) + 1, records, 2**31 - 1))
     elif name.startswith("costly-"):
         C = count(int(name[len("costly-"):]))
         records = [(rand.randint(0, 10**9), rand.randint(0, 10**9)) for _ in range(C)]

@@ -1,8 +1,9 @@
 // The case loop of maxmedian: read a case's records into the table (growing it with what arrives,
 // not with what the header claims), order them, run the engine, write the answer; a large case
-// whose budget no choice can meet is answered before it is ordered. Reading and
-// every message about malformed input are the case reader's; this loop adds only the memory a
-// case needs and the message when it cannot have it.
+// whose budget no choice can meet is answered before it is ordered, and records that cannot
+// change its answer (too costly for any choice, or below the values a middle surely reaches) are
+// dropped before it is. Reading and every message about malformed input are the case reader's;
+// this loop adds only the memory a case needs and the message when it cannot have it.
 #include "driver.h"
 
 #include <algorithm>
@@ -51,6 +52,9 @@ std::optional<int32_t> AnswerCase(const CaseHeader& header, const CostSpan& cost
   if (costs.span > 0) {
     kept.C = KeepRecordsAChoiceCanHold(header, tables.a.data() + 1, kept_costs, tables.Q);
     if (2 * h + 1 > kept.C) return -1;
+    // Where a middle of a top value surely fits, as where h is small and the budget generous,
+    // only the records that middles of such values can take need ordering.
+    kept.C = KeepRecordsOfTheTopValues(kept, tables.a.data() + 1, kept_costs);
   }
   // Nothing needs d before the backward sweep writes it, so ordering borrows it as scratch.
   const auto C = static_cast<size_t>(kept.C);

@@ -189,5 +189,89 @@ TEST(Scan, DropsOnlyRecordsNoChoiceWithinTheBudgetCanHold) {
   EXPECT_GT(dropped, 50);
 }
 
+// The records kept for the top values answer as the whole case does: values spread widely, in a
+// few clusters or of one kind; costs narrow or wide; h mostly small; budgets at the cheapest
+// choice around a middle of a high value (where the kept records must be just enough), or
+// anywhere.
+TEST(Scan, RecordsOfTheTopValuesAnswerAsTheWholeCase) {
+  std::mt19937 random(43);
+  auto pick = [&](int64_t lo, int64_t hi) {
+    return std::uniform_int_distribution<int64_t>(lo, hi)(random);
+  };
+  // The cost of the cheapest choice around each position of `records`, put in order.
+  auto cheapest = [](std::vector<Record>& records, int64_t h) {
+    std::sort(records.begin(), records.end());
+    std::vector<int32_t> costs;
+    for (const Record& r : records) costs.push_back(r.second);
+    const std::vector<int64_t> below = testing::CheapestSumsBefore(costs, h);
+    std::reverse(costs.begin(), costs.end());
+    const std::vector<int64_t> above = testing::CheapestSumsBefore(costs, h);
+    std::vector<int64_t> total(records.size(), testing::kNoSum);
+    for (size_t k = 0, C = records.size(); k < C; ++k) {
+      if (below[k] != testing::kNoSum && above[C - 1 - k] != testing::kNoSum) {
+        total[k] = below[k] + above[C - 1 - k] + records[k].second;
+      }
+    }
+    return total;
+  };
+  auto answer = [&](std::vector<Record> records, int64_t h, int64_t F) {
+    const std::vector<int64_t> total = cheapest(records, h);
+    int32_t best = -1;
+    for (size_t k = 0; k < records.size(); ++k) {
+      if (total[k] <= F) best = std::max(best, records[k].first);
+    }
+    return best;
+  };
+  int reduced = 0;
+  for (int round = 0; round < 40; ++round) {
+    const auto C = static_cast<int32_t>(pick(65536, 70000));
+    const int64_t h = round % 3 == 0 ? pick(1, C / 16) : pick(1, 100);
+    const int64_t values = std::array<int64_t, 3>{kMax32, 40, 1}[round % 3];
+    // Costs of one sign or both; within a thousand values, across 31 bits, or at the top of
+    // each 2^21 of them (where counting by range takes them as costlier than they are).
+    const int64_t lo = round / 20 == 0 ? 0 : -pick(0, kMax32);
+    const int kind = round % 5, budget = round / 5 % 4;
+    const int64_t hi = kind < 2 ? lo + pick(1, 1000) : pick(1, kMax32);
+    auto cost = [&] {
+      return kind < 4 ? pick(lo, hi) : std::max<int64_t>(0, (pick(0, 1023) << 21) - 1);
+    };
+    std::vector<Record> records(static_cast<size_t>(C));
+    for (Record& r : records) {
+      r = {static_cast<int32_t>(pick(-values, values)), static_cast<int32_t>(cost())};
+    }
+    std::vector<Record> ordered = records;
+    const std::vector<int64_t> total = cheapest(ordered, h);
+    int64_t F = total[static_cast<size_t>(pick(C - C / 3, C - h - 1))] + pick(-2, 2);
+    if (budget == 3) F = pick(kMin32, kMax32);
+    if (budget == 2) {
+      // Just under the cheapest choice around a middle of one of the values that the top is
+      // judged from (those at a quarter, a sixteenth and a sixty-fourth of a sample from the top),
+      // where a bound too low would claim that value.
+      std::vector<int32_t> sample;
+      for (size_t j = 0; j < 512; ++j)
+        sample.push_back(records[j * static_cast<size_t>(C) / 512].first);
+      std::sort(sample.begin(), sample.end());
+      const int32_t least_value = sample[std::array<size_t, 3>{384, 480, 504}[pick(0, 2)]];
+      int64_t under = testing::kNoSum;
+      for (size_t k = 0; k < ordered.size(); ++k) {
+        if (ordered[k].first >= least_value) under = std::min(under, total[k]);
+      }
+      if (under != testing::kNoSum) F = under - pick(1, kind < 2 ? 2 : int64_t{1} << 20);
+    }
+    F = std::clamp<int64_t>(F, kMin32, kMax32);
+    const auto [least, most] =
+        std::minmax_element(records.begin(), records.end(),
+                            [](const Record& x, const Record& y) { return x.second < y.second; });
+    std::vector<Record> kept = records;
+    const int32_t left = KeepRecordsOfTheTopValues(
+        {static_cast<int32_t>(2 * h + 1), C, static_cast<int32_t>(F)}, kept.data(),
+        {least->second, int64_t{most->second} - least->second + 1});
+    kept.resize(static_cast<size_t>(left));
+    ASSERT_EQ(answer(kept, h, F), answer(records, h, F)) << round;
+    reduced += left < C;
+  }
+  EXPECT_GT(reduced, 8);
+}
+
 }  // namespace
 }  // namespace maxmedian

@@ -168,6 +168,104 @@ int32_t KeepRecordsAChoiceCanHold(const CaseHeader& header, Record* records, Cos
   return static_cast<int32_t>(kept);
 }
 
+namespace {
+
+// The records of the top values: three values, thresholds below about a quarter, a sixteenth
+// and a sixty-fourth of the records, split them into four classes (0: below every threshold),
+// and each class's costs are counted by range.
+constexpr int kTopBits = 10;
+constexpr size_t kTopRanges = size_t{1} << kTopBits;
+constexpr size_t kTopClasses = 4;
+struct TopCounts {
+  std::array<int32_t, kTopClasses - 1> thresholds;  // ascending
+  int shift;
+  std::array<std::array<uint32_t, kTopRanges>, kTopClasses> counts;
+};
+
+// Counts every `stride`-th of the n records at `records`, whose costs lie within `costs`, by
+// class and range.
+void CountTop(const Record* records, size_t n, size_t stride, const CostSpan& costs,
+              TopCounts& top) {
+  for (auto& by_range : top.counts) by_range.fill(0);
+  const auto least = static_cast<uint32_t>(costs.least);
+  const int shift = top.shift;
+  const auto [t0, t1, t2] = top.thresholds;
+  for (size_t i = 0; i < n; i += stride) {
+    const Record r = records[i];
+    const int cls = (r.first >= t0 ? 1 : 0) + (r.first >= t1 ? 1 : 0) + (r.first >= t2 ? 1 : 0);
+    ++top.counts[cls][(static_cast<uint32_t>(r.second) - least) >> shift];
+  }
+}
+
+// The sum of the `need` cheapest costs of classes [from, to) of `top`, each count taken
+// `scale` times, each cost taken as the largest of its range (from above) or as its middle (an
+// estimate); with `bar`, the largest cost of the range where the `need`-th cheapest lies.
+// Nothing where the classes hold fewer than `need` costs.
+std::optional<int64_t> TopCheapestSum(const TopCounts& top, size_t from, size_t to, int64_t need,
+                                      int64_t scale, const CostSpan& costs, bool from_above,
+                                      int64_t* bar = nullptr) {
+  const int64_t most = int64_t{costs.least} + costs.span - 1;
+  int64_t left = need, total = 0;
+  for (size_t r = 0; r < kTopRanges && left > 0; ++r) {
+    int64_t in_range = 0;
+    for (size_t cls = from; cls < to; ++cls) in_range += int64_t{top.counts[cls][r]} * scale;
+    const int64_t low = costs.least + (static_cast<int64_t>(r) << top.shift);
+    const int64_t high = std::min(most, low + (int64_t{1} << top.shift) - 1);
+    const int64_t taken = std::min(in_range, left);
+    total += taken * (from_above ? high : low + (high - low) / 2);
+    left -= taken;
+    if (left == 0 && bar != nullptr) *bar = high;
+  }
+  if (left > 0) return std::nullopt;
+  return total;
+}
+
+}  // namespace
+
+int32_t KeepRecordsOfTheTopValues(const CaseHeader& header, Record* records,
+                                  const CostSpan& costs) {
+  constexpr size_t kMinRecords = 65536, kEstimateStride = 16;
+  const auto C = static_cast<size_t>(header.C);
+  const int64_t h = HalfSize(header.N);
+  if (C < kMinRecords || h < 1 || h > header.C / 16) return header.C;
+  std::array<int32_t, kSample> values;
+  for (size_t j = 0; j < kSample; ++j) values[j] = records[j * C / kSample].first;
+  std::sort(values.begin(), values.end());
+  TopCounts top;
+  top.thresholds = {values[kSample - kSample / 4], values[kSample - kSample / 16],
+                    values[kSample - kSample / 64]};
+  top.shift = std::max(
+      0, static_cast<int>(std::bit_width(static_cast<uint64_t>(costs.span - 1))) - kTopBits);
+  // A choice whose middle is of a threshold's value or more: the h + 1 cheapest records of that
+  // value or more, and the h cheapest of the others. Where it fits, the answer is at least that
+  // value, and the middles of lower values can be dropped.
+  auto fits = [&](size_t cls, int64_t scale, bool from_above, int64_t* bar) {
+    const auto above = TopCheapestSum(top, cls, kTopClasses, h + 1, scale, costs, from_above);
+    const auto below = TopCheapestSum(top, 0, cls, h, scale, costs, from_above, bar);
+    return above && below && *above + *below <= header.F;
+  };
+  // A count of a sixteenth of the records first: where even the lowest threshold's choice
+  // seems not to fit, the pass over them all is saved.
+  CountTop(records, C, kEstimateStride, costs, top);
+  if (!fits(1, kEstimateStride, false, nullptr)) return header.C;
+  CountTop(records, C, 1, costs, top);
+  for (size_t cls = kTopClasses - 1; cls >= 1; --cls) {
+    int64_t bar = 0;
+    if (!fits(cls, 1, true, &bar)) continue;
+    // Middles of that value or more keep the records of that value or more, and of the others
+    // those that can be among the h cheapest before them: every cost up to the bar.
+    const int32_t least_value = top.thresholds[cls - 1];
+    size_t kept = 0;
+    for (size_t i = 0; i < C; ++i) {
+      const Record record = records[i];
+      records[kept] = record;
+      kept += record.first >= least_value || record.second <= bar ? 1 : 0;
+    }
+    return static_cast<int32_t>(kept);
+  }
+  return header.C;
+}
+
 int32_t SelectMiddle(const CaseHeader& header, Tables& tables) {
   // The scan takes each block of lower sums while it is still in cache, and keeps the best.
   class BlockScan final : public LowerSumReader {

@@ -118,6 +118,14 @@ bool TopMiddleFits(const CaseHeader& header, const Record* records, const CostSp
 int32_t KeepRecordsAChoiceCanHold(const CaseHeader& header, Record* records, CostSpan& costs,
                                   Table<int32_t>& scratch);
 
+// Moves to the front of the C records at `records` (in any order, 0 <= 2h + 1 <= C), whose costs
+// lie within `costs` (span > 0), a part of them whose answer is the case's, and returns how many
+// they are: where a choice whose middle has one of the top values fits the budget for sure, the
+// records of those values and the cheapest of the others, enough for every choice around such a
+// middle. The order of those left is unspecified. Returns C, having moved nothing, where no such
+// choice is found or the case is too small for the passes to pay. Allocates nothing.
+int32_t KeepRecordsOfTheTopValues(const CaseHeader& header, Record* records, const CostSpan& costs);
+
 // The engine on one case whose records stand in order at a[1..C] in prepared tables: the
 // backward sweep, then the forward sweep with the scan reading each block of lower sums as it is
 // filled. Returns the case's answer.
