@@ -39,6 +39,25 @@ std::optional<double> SampledCheapestSum(const Record* records, size_t n, size_t
   return static_cast<double>(sampled) * static_cast<double>(need) / static_cast<double>(take);
 }
 
+// An estimate of the sum of the `need` cheapest of n costs (need <= n) whose least is `least`,
+// from a sorted sample of them: the costs between the sampled ones taken as rising evenly, which
+// holds up where fewer than one sampled cost falls among the cheapest.
+double EstimateCheapestSum(const std::array<int32_t, kSample>& sorted, int32_t least, size_t n,
+                           size_t need) {
+  const double end = static_cast<double>(need) / static_cast<double>(n) * kSample;  // in samples
+  double at = 0, cost = least, sum = 0;  // the sum from 0 to `at`, in samples, of the cost there
+  for (size_t j = 0; j < kSample && at < end; ++j) {
+    const double next = static_cast<double>(j) + 0.5, next_cost = sorted[j];
+    const double to = std::min(next, end);
+    const double cost_at_to = cost + (next_cost - cost) * (to - at) / (next - at);
+    sum += (cost + cost_at_to) / 2 * (to - at);
+    at = to;
+    cost = cost_at_to;
+  }
+  if (at < end) sum += cost * (end - at);
+  return sum * static_cast<double>(n) / kSample;
+}
+
 // Bounds on the sum of the `need` cheapest costs of the n records at `records` (need <= n),
 // whose costs lie within `costs`, from one pass that counts them by range: 2^kBits ranges over
 // the span, each cost taken as the least or as the largest of its range.
@@ -125,22 +144,24 @@ int32_t KeepRecordsAChoiceCanHold(const CaseHeader& header, Record* records, Cos
   const auto C = static_cast<size_t>(header.C);
   const auto others = static_cast<size_t>(2 * HalfSize(header.N));  // of a choice, beside one
   if (others == 0) return header.C;
-  const auto estimate = SampledCheapestSum(records, C, others);
-  if (!estimate) return header.C;
+  if (C < 8 * kSample) return header.C;
   // Where a sample suggests that most records would stay, the two passes would cost more than
   // the records they drop save.
   std::array<int32_t, kSample> sample;
   for (size_t j = 0; j < kSample; ++j) sample[j] = records[j * C / kSample].second;
-  const double bar_estimate = static_cast<double>(header.F) - *estimate;
-  const auto staying = static_cast<size_t>(std::count_if(
-      sample.begin(), sample.end(), [bar_estimate](int32_t cost) { return cost <= bar_estimate; }));
+  std::sort(sample.begin(), sample.end());
+  const double bar_estimate =
+      static_cast<double>(header.F) - EstimateCheapestSum(sample, costs.least, C, others);
+  const auto staying =
+      static_cast<size_t>(std::upper_bound(sample.begin(), sample.end(), bar_estimate,
+                                           [](double bar, int32_t cost) { return bar < cost; }) -
+                          sample.begin());
   if (3 * staying > 2 * kSample) return header.C;
   // The cheapest costs lie at or below a cost of the sample that about twice as many are below:
   // one pass gathers those, and the sum of the cheapest is exact. Where the sample misled, too
   // many or too few are gathered, and nothing is dropped.
   const size_t rank = 2 * others * kSample / C + 8;
   if (rank >= kSample) return header.C;
-  std::nth_element(sample.begin(), sample.begin() + static_cast<ptrdiff_t>(rank), sample.end());
   const int32_t pivot = sample[rank];
   const size_t room = std::min(C, 4 * others + C / 16);
   if (!scratch.Reserve(room + 1)) return header.C;
@@ -197,12 +218,12 @@ void CountTop(const Record* records, size_t n, size_t stride, const CostSpan& co
   }
 }
 
-// The sum of the `need` cheapest costs of classes [from, to) of `top`, each count taken
-// `scale` times, each cost taken as the largest of its range (from above) or as its middle (an
-// estimate); with `bar`, the largest cost of the range where the `need`-th cheapest lies.
-// Nothing where the classes hold fewer than `need` costs.
+// Bounds from above the sum of the `need` cheapest costs of classes [from, to) of `top`, each
+// count taken `scale` times and each cost as the largest of its range; with `bar`, the largest
+// cost of the range where the `need`-th cheapest lies. Nothing where the classes hold fewer
+// than `need` costs.
 std::optional<int64_t> TopCheapestSum(const TopCounts& top, size_t from, size_t to, int64_t need,
-                                      int64_t scale, const CostSpan& costs, bool from_above,
+                                      int64_t scale, const CostSpan& costs,
                                       int64_t* bar = nullptr) {
   const int64_t most = int64_t{costs.least} + costs.span - 1;
   int64_t left = need, total = 0;
@@ -212,7 +233,7 @@ std::optional<int64_t> TopCheapestSum(const TopCounts& top, size_t from, size_t 
     const int64_t low = costs.least + (static_cast<int64_t>(r) << top.shift);
     const int64_t high = std::min(most, low + (int64_t{1} << top.shift) - 1);
     const int64_t taken = std::min(in_range, left);
-    total += taken * (from_above ? high : low + (high - low) / 2);
+    total += taken * high;
     left -= taken;
     if (left == 0 && bar != nullptr) *bar = high;
   }
@@ -239,19 +260,19 @@ int32_t KeepRecordsOfTheTopValues(const CaseHeader& header, Record* records,
   // A choice whose middle is of a threshold's value or more: the h + 1 cheapest records of that
   // value or more, and the h cheapest of the others. Where it fits, the answer is at least that
   // value, and the middles of lower values can be dropped.
-  auto fits = [&](size_t cls, int64_t scale, bool from_above, int64_t* bar) {
-    const auto above = TopCheapestSum(top, cls, kTopClasses, h + 1, scale, costs, from_above);
-    const auto below = TopCheapestSum(top, 0, cls, h, scale, costs, from_above, bar);
+  auto fits = [&](size_t cls, int64_t scale, int64_t* bar) {
+    const auto above = TopCheapestSum(top, cls, kTopClasses, h + 1, scale, costs);
+    const auto below = TopCheapestSum(top, 0, cls, h, scale, costs, bar);
     return above && below && *above + *below <= header.F;
   };
   // A count of a sixteenth of the records first: where even the lowest threshold's choice
-  // seems not to fit, the pass over them all is saved.
+  // seems not to fit by it, the pass over them all is saved.
   CountTop(records, C, kEstimateStride, costs, top);
-  if (!fits(1, kEstimateStride, false, nullptr)) return header.C;
+  if (!fits(1, kEstimateStride, nullptr)) return header.C;
   CountTop(records, C, 1, costs, top);
   for (size_t cls = kTopClasses - 1; cls >= 1; --cls) {
     int64_t bar = 0;
-    if (!fits(cls, 1, true, &bar)) continue;
+    if (!fits(cls, 1, &bar)) continue;
     // Middles of that value or more keep the records of that value or more, and of the others
     // those that can be among the h cheapest before them: every cost up to the bar.
     const int32_t least_value = top.thresholds[cls - 1];
