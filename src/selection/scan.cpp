@@ -194,7 +194,7 @@ namespace {
 // The records of the top values: three values, thresholds below about a quarter, a sixteenth
 // and a sixty-fourth of the records, split them into four classes (0: below every threshold),
 // and each class's costs are counted by range.
-constexpr int kTopBits = 10;
+constexpr int kTopBits = 12;
 constexpr size_t kTopRanges = size_t{1} << kTopBits;
 constexpr size_t kTopClasses = 4;
 struct TopCounts {
