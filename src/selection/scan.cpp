@@ -41,13 +41,18 @@ std::optional<double> SampledCheapestSum(const Record* records, size_t n, size_t
 
 // An estimate of the sum of the `need` cheapest of n costs (need <= n) whose least is `least`,
 // from a sorted sample of them: the costs between the sampled ones taken as rising evenly, which
-// holds up where fewer than one sampled cost falls among the cheapest.
+// holds up where fewer than one sampled cost falls among the cheapest. The least few of the
+// sample vary too much to go by alone: the costs below the eighth are taken as rising evenly from
+// the least to it.
 double EstimateCheapestSum(const std::array<int32_t, kSample>& sorted, int32_t least, size_t n,
                            size_t need) {
+  constexpr size_t kFirst = 7;
   const double end = static_cast<double>(need) / static_cast<double>(n) * kSample;  // in samples
   double at = 0, cost = least, sum = 0;  // the sum from 0 to `at`, in samples, of the cost there
-  for (size_t j = 0; j < kSample && at < end; ++j) {
-    const double next = static_cast<double>(j) + 0.5, next_cost = sorted[j];
+  for (size_t j = kFirst; j < kSample && at < end; ++j) {
+    // The j-th least of the sample stands, on average, j + 1 parts in kSample + 1 of the way.
+    const double next = (static_cast<double>(j) + 1) * kSample / (kSample + 1.0);
+    const double next_cost = sorted[j];
     const double to = std::min(next, end);
     const double cost_at_to = cost + (next_cost - cost) * (to - at) / (next - at);
     sum += (cost + cost_at_to) / 2 * (to - at);
