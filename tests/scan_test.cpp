@@ -150,54 +150,16 @@ TEST(Scan, TopMiddleBoundClaimsOnlyAMiddleThatFits) {
   EXPECT_GT(clearly_under, 100);
 }
 
-// Records are dropped exactly where their cost and the 2h cheapest of the case exceed the budget,
-// budgets at and around that of the cheapest choice; the others stay, and so do their costs' span.
-TEST(Scan, DropsOnlyRecordsNoChoiceWithinTheBudgetCanHold) {
-  std::mt19937 random(41);
-  auto pick = [&](int64_t lo, int64_t hi) {
-    return std::uniform_int_distribution<int64_t>(lo, hi)(random);
-  };
-  Table<int32_t> scratch;
-  int dropped = 0;
-  for (int round = 0; round < 200; ++round) {
-    const auto C = static_cast<int32_t>(pick(4096, 12000));
-    const int64_t h = round % 4 == 0 ? pick(1, C / 2) : pick(1, 60), spread = pick(1, kMax32);
-    std::vector<Record> records(static_cast<size_t>(C));
-    for (Record& r : records)
-      r = {static_cast<int32_t>(pick(0, 9)), static_cast<int32_t>(pick(0, spread))};
-    std::vector<int32_t> costs(records.size());
-    for (size_t i = 0; i < records.size(); ++i) costs[i] = records[i].second;
-    std::sort(costs.begin(), costs.end());
-    const int64_t others = std::accumulate(costs.begin(), costs.begin() + 2 * h, int64_t{0});
-    const auto F = static_cast<int32_t>(std::min<int64_t>(
-        kMax32, others + costs[2 * h] + pick(-1, 1) * (round % 3 == 0 ? 1 : pick(0, spread))));
-    CostSpan span{costs.front(), int64_t{costs.back()} - costs.front() + 1};
-    std::vector<Record> kept = records;
-    const int32_t left = KeepRecordsAChoiceCanHold({static_cast<int32_t>(2 * h + 1), C, F},
-                                                   kept.data(), span, scratch);
-    std::vector<Record> want;
-    for (const Record& r : records) {
-      if (left == C || r.second + others <= F) want.push_back(r);
-    }
-    kept.resize(static_cast<size_t>(left));
-    std::sort(kept.begin(), kept.end());
-    std::sort(want.begin(), want.end());
-    ASSERT_EQ(kept, want) << round;
-    for (const Record& r : kept) ASSERT_LT(r.second - int64_t{span.least}, span.span) << round;
-    dropped += left < C;
-  }
-  EXPECT_GT(dropped, 50);
-}
-
-// The records kept for the top values answer as the whole case does: values spread widely, in a
-// few clusters or of one kind; costs narrow or wide; h mostly small; budgets at the cheapest
-// choice around a middle of a high value (where the kept records must be just enough), or any.
-TEST(Scan, RecordsOfTheTopValuesAnswerAsTheWholeCase) {
+// The records left by dropping those too costly for any choice, and then those below the top
+// values, answer as the whole case does: values spread widely, in a few clusters or of one kind;
+// costs narrow or wide, of one sign or both; h mostly small; budgets exactly that of the
+// cheapest choice, near that of a middle of a high value, or any.
+TEST(Scan, RecordsKeptAnswerAsTheWholeCase) {
   std::mt19937 random(43);
   auto pick = [&](int64_t lo, int64_t hi) {
     return std::uniform_int_distribution<int64_t>(lo, hi)(random);
   };
-  // The cost of the cheapest choice around each position of `records`, put in order.
+  // The cost of the cheapest choice around each position of `records`, which it puts in order.
   auto cheapest = [](std::vector<Record>& records, int64_t h) {
     std::sort(records.begin(), records.end());
     std::vector<int32_t> costs(records.size());
@@ -221,12 +183,12 @@ TEST(Scan, RecordsOfTheTopValuesAnswerAsTheWholeCase) {
     }
     return best;
   };
-  int reduced = 0;
+  Table<int32_t> scratch;
+  int dropped = 0, reduced = 0;
   for (int round = 0; round < 40; ++round) {
     const auto C = static_cast<int32_t>(pick(65536, 70000));
     const int64_t h = round % 3 == 0 ? pick(1, C / 16) : pick(1, 100);
     const int64_t values = std::array<int64_t, 3>{kMax32, 40, 1}[round % 3];
-    // Costs of one sign or both, within a thousand values or across 31 bits.
     const int64_t lo = round / 20 == 0 ? 0 : -pick(0, kMax32);
     const int64_t hi = round % 5 < 2 ? lo + pick(1, 1000) : pick(1, kMax32);
     std::vector<Record> records(static_cast<size_t>(C));
@@ -235,20 +197,28 @@ TEST(Scan, RecordsOfTheTopValuesAnswerAsTheWholeCase) {
     }
     std::vector<Record> ordered = records;
     const std::vector<int64_t> total = cheapest(ordered, h);
-    int64_t F = total[static_cast<size_t>(pick(C - C / 3, C - h - 1))] + pick(-2, 2);
-    if (round % 4 == 3) F = pick(kMin32, kMax32);
-    F = std::clamp<int64_t>(F, kMin32, kMax32);
+    const int64_t F = std::clamp<int64_t>(
+        std::array<int64_t, 3>{*std::min_element(total.begin(), total.end()),
+                               total[static_cast<size_t>(pick(C - C / 3, C - h - 1))] + pick(-2, 2),
+                               pick(kMin32, kMax32)}[round % 4 < 2 ? 1 : round % 4 - 2],
+        kMin32, kMax32);
     const auto [least, most] =
         std::minmax_element(records.begin(), records.end(),
                             [](const Record& x, const Record& y) { return x.second < y.second; });
+    CostSpan span{least->second, int64_t{most->second} - least->second + 1};
+    CaseHeader header{static_cast<int32_t>(2 * h + 1), C, static_cast<int32_t>(F)};
     std::vector<Record> kept = records;
-    const int32_t left = KeepRecordsOfTheTopValues(
-        {static_cast<int32_t>(2 * h + 1), C, static_cast<int32_t>(F)}, kept.data(),
-        {least->second, int64_t{most->second} - least->second + 1});
-    kept.resize(static_cast<size_t>(left));
+    header.C = KeepRecordsAChoiceCanHold(header, kept.data(), span, scratch);
+    dropped += header.C < C;
+    if (2 * h + 1 <= header.C) {
+      const int32_t affordable = header.C;
+      header.C = KeepRecordsOfTheTopValues(header, kept.data(), span);
+      reduced += header.C < affordable;
+    }
+    kept.resize(static_cast<size_t>(header.C));
     ASSERT_EQ(answer(kept, h, F), answer(records, h, F)) << round;
-    reduced += left < C;
   }
+  EXPECT_GT(dropped, 4);
   EXPECT_GT(reduced, 8);
 }
 
