@@ -63,6 +63,20 @@ double EstimateCheapestSum(const std::array<int32_t, kSample>& sorted, int32_t l
   return sum * static_cast<double>(n) / kSample;
 }
 
+// Moves the records of records[0..n) that `keep` accepts to the front, in their order, and
+// returns how many they are. Every record is stored without a branch, as whether one stays is
+// often a coin toss.
+template <class Keep>
+size_t KeepWhere(Record* records, size_t n, Keep keep) {
+  size_t kept = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const Record record = records[i];
+    records[kept] = record;
+    kept += keep(record) ? 1 : 0;
+  }
+  return kept;
+}
+
 // Bounds on the sum of the `need` cheapest costs of the n records at `records` (need <= n),
 // whose costs lie within `costs`, from one pass that counts them by range: 2^kBits ranges over
 // the span, each cost taken as the least or as the largest of its range.
@@ -148,8 +162,7 @@ int32_t KeepRecordsAChoiceCanHold(const CaseHeader& header, Record* records, Cos
                                   Table<int32_t>& scratch) {
   const auto C = static_cast<size_t>(header.C);
   const auto others = static_cast<size_t>(2 * HalfSize(header.N));  // of a choice, beside one
-  if (others == 0) return header.C;
-  if (C < 8 * kSample) return header.C;
+  if (others == 0 || C < 8 * kSample) return header.C;
   // Where a sample suggests that most records would stay, the two passes would cost more than
   // the records they drop save.
   std::array<int32_t, kSample> sample;
@@ -184,12 +197,7 @@ int32_t KeepRecordsAChoiceCanHold(const CaseHeader& header, Record* records, Cos
   // cost at least the cheapest.
   const int64_t bar = int64_t{header.F} - cheapest;
   if (bar >= costs.least + costs.span - 1) return header.C;
-  size_t kept = 0;
-  for (size_t i = 0; i < C; ++i) {
-    const Record record = records[i];
-    records[kept] = record;
-    kept += record.second <= bar ? 1 : 0;
-  }
+  const size_t kept = KeepWhere(records, C, [bar](const Record& r) { return r.second <= bar; });
   if (kept > 0) costs.span = std::min(costs.span, bar - costs.least + 1);
   return static_cast<int32_t>(kept);
 }
@@ -281,13 +289,9 @@ int32_t KeepRecordsOfTheTopValues(const CaseHeader& header, Record* records,
     // Middles of that value or more keep the records of that value or more, and of the others
     // those that can be among the h cheapest before them: every cost up to the bar.
     const int32_t least_value = top.thresholds[cls - 1];
-    size_t kept = 0;
-    for (size_t i = 0; i < C; ++i) {
-      const Record record = records[i];
-      records[kept] = record;
-      kept += record.first >= least_value || record.second <= bar ? 1 : 0;
-    }
-    return static_cast<int32_t>(kept);
+    return static_cast<int32_t>(KeepWhere(records, C, [least_value, bar](const Record& r) {
+      return r.first >= least_value || r.second <= bar;
+    }));
   }
   return header.C;
 }
